@@ -1,0 +1,70 @@
+#pragma once
+
+#include <cstdint>
+
+#include "meter/link_format.h"
+#include "serial/serial_port.h"
+
+// One request/response exchange with the meter for one parameter code on an
+// open port. The exchange shows nothing: it reports the failing step's
+// message and leaves ReadStatus, timers and message boxes to its caller.
+// Callers check the address with IsValidMeterAddress first.
+
+// ReadStatus: 0 when the last transaction succeeded, READ_FAILED when it
+// failed. Shared by the whole process, 0 at start.
+inline constexpr int32_t READ_FAILED = 123;
+extern int32_t g_nReadStatus;
+
+// The one settings record every exchange parses its two mode strings into
+// and applies whole. All zero at start and never reset, so each mode is
+// applied on top of what the previous one left (RTS and DTR stay asserted in
+// space mode because mark mode asserted them).
+DCB& TransactionSettings();
+
+// Address byte with the ninth bit 1, code and checksum with it 0.
+inline constexpr char kMarkMode[] = "baud=9600 parity=M data=8 stop=1 rts=on dtr=on";
+inline constexpr char kSpaceMode[] = "baud=9600 parity=S data=8 stop=1";
+
+inline constexpr char kErrorCaption[] = "Error";
+inline constexpr char kMsgIncorrectAddress[] = "Incorrect Adres ZLM";
+inline constexpr char kMsgBuildMarkMode[] = "BuildCommDCB M1 error";
+inline constexpr char kMsgApplyMarkMode[] = "SetCommState M1 error";
+inline constexpr char kMsgAddressNotWritten[] = "Adres error1";
+inline constexpr char kMsgBuildSpaceMode[] = "BuildCommDCB S1 error";
+inline constexpr char kMsgApplySpaceMode[] = "SetCommState S1 error";
+inline constexpr char kMsgCodeNotWritten[] = "Data=1 error1";
+inline constexpr char kMsgChecksumNotWritten[] = "Kont sum error";
+inline constexpr char kMsgPositionTooLarge[] = "Error reading (mnogitel>8)";
+inline constexpr char kMsgNoAnswer[] = "No answer from ZLM";
+
+// What came back for one request. error is one of the messages above, or
+// nullptr when all three bytes went out and the block was read.
+struct ReceiveResult {
+  const char* error = nullptr;
+  MeterRequest request{};
+  ReceiveBlock block{};
+  DWORD count = 0;
+};
+
+// Mark mode, address byte, space mode, code and checksum bytes, then one read
+// of up to 12 bytes, with the waits the meter needs between them (62 ms in
+// all on success). Input still queued from an earlier exchange is discarded
+// right before the address byte, so a late answer is never taken for this
+// one. Only the written counts decide whether a byte went out.
+ReceiveResult SendRequest(SerialPort& port, HANDLE h, int32_t address, int32_t code);
+
+// error is nullptr on success, with position and value set. A position above
+// 8 fails but is still reported (positionDecoded). A block too short to hold
+// the answer at the found echo position fails with kMsgNoAnswer and decodes
+// nothing, so a silent meter never reads as zeros.
+struct ExchangeResult {
+  const char* error = nullptr;
+  bool positionDecoded = false;
+  int32_t position = 0;
+  int32_t value = 0;
+};
+ExchangeResult DecodeAnswer(const ReceiveResult& received);
+
+// SendRequest followed by DecodeAnswer, for callers that refresh nothing in
+// between.
+ExchangeResult ExchangeParameter(SerialPort& port, HANDLE h, int32_t address, int32_t code);
