@@ -35,10 +35,10 @@ struct SimFaults {
   // Counting the bytes written after SetFaults from 1, this one and all later
   // ones are not written (count 0). 0: every byte is written.
   int writeFailsFrom = 0;
-  bool meterSilent = false;           // meters take requests, answers never arrive
-  bool answerLate = false;            // answers arrive only after the next read
-  std::vector<BYTE> strayBeforeEcho;  // arrive just ahead of each address byte's echo
-  bool addressEchoMissing = false;    // the echo of address bytes is lost
+  bool meterSilent = false;             // meters take requests, answers never arrive
+  bool answerLate = false;              // answers arrive only after the next read
+  std::vector<BYTE> strayBeforeEcho{};  // arrive just ahead of each address byte's echo
+  bool addressEchoMissing = false;      // the echo of address bytes is lost
 };
 
 class SimSerialPort : public SerialPort {

@@ -1,0 +1,169 @@
+#include "meter/read_exchange.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "sim/sim_serial_port.h"
+
+namespace {
+
+class ReadExchangeTest : public ::testing::Test {
+ protected:
+  ReadExchangeTest() {
+    sim_.AddPort(1);
+    h_ = sim_.CreateFile(SimSerialPort::PathOf(1));
+  }
+
+  ExchangeResult Exchange(int32_t address, int32_t code) {
+    return ExchangeParameter(sim_, h_, address, code);
+  }
+
+  SimSerialPort sim_;
+  HANDLE h_ = INVALID_HANDLE_VALUE;
+};
+
+TEST_F(ReadExchangeTest, RequestBytesNinthBitsWaitsAndValue) {
+  const struct {
+    int32_t meterAddress, address;
+    BYTE a, k;
+  } kCases[] = {{0, 0, 0x00, 0x77}, {31, 31, 0x1F, 0x96}, {7, 255, 0xFF, 0x76}};
+  for (const auto& c : kCases) {
+    SimSerialPort sim;
+    sim.AddPort(1);
+    const HANDLE h = sim.CreateFile(SimSerialPort::PathOf(1));
+    ASSERT_TRUE(sim.AttachMeter(1, c.meterAddress).SetValue(119, 50, 3));
+
+    const ExchangeResult result = ExchangeParameter(sim, h, c.address, 119);
+    EXPECT_EQ(result.error, nullptr) << c.address;
+    EXPECT_EQ(result.position, 3);
+    EXPECT_EQ(result.value, 50);
+    EXPECT_GE(sim.NowMs(), 62u);
+
+    const std::vector<WrittenByte>& written = sim.Written(1);
+    ASSERT_EQ(written.size(), 3u);
+    EXPECT_EQ(written[0].value, c.a);
+    EXPECT_EQ(written[0].bit, NinthBit::kOne);
+    EXPECT_EQ(written[1].value, 0x77);
+    EXPECT_EQ(written[1].bit, NinthBit::kZero);
+    EXPECT_EQ(written[2].value, c.k);
+    EXPECT_EQ(written[2].bit, NinthBit::kZero);
+    // Each byte has had time to leave before the parity changes.
+    EXPECT_GE(written[1].timeMs - written[0].timeMs, 21u);
+
+    const DCB line = sim.DcbOf(1);
+    EXPECT_EQ(line.Parity, SPACEPARITY);
+    EXPECT_EQ(line.fRtsControl, RTS_CONTROL_ENABLE);
+    EXPECT_EQ(line.fDtrControl, DTR_CONTROL_ENABLE);
+  }
+}
+
+TEST_F(ReadExchangeTest, FailingStepMessages) {
+  ZlmMeter& meter = sim_.AttachMeter(1, 5);
+  meter.SetRawValue(2, {0x09, 0, 0, 0, 0x01});
+  meter.SetRawValue(3, {0x10, 0, 0, 0, 0x01});
+  meter.SetValue(7, 1, 8);
+  const struct {
+    const char* name;
+    SimFaults faults;
+    int32_t code;
+    const char* error;
+    std::size_t bytesWritten;
+    int32_t position;  // -1: nothing decoded
+  } kCases[] = {
+      {"mark refused",
+       {.refuseSettings = SettingsRefusal::kMarkParity},
+       1,
+       kMsgApplyMarkMode,
+       0,
+       -1},
+      {"address byte", {.writeFailsFrom = 1}, 1, kMsgAddressNotWritten, 0, -1},
+      {"space refused",
+       {.refuseSettings = SettingsRefusal::kSpaceParity},
+       1,
+       kMsgApplySpaceMode,
+       1,
+       -1},
+      {"code byte", {.writeFailsFrom = 2}, 1, kMsgCodeNotWritten, 1, -1},
+      {"checksum byte", {.writeFailsFrom = 3}, 1, kMsgChecksumNotWritten, 2, -1},
+      {"position 9", {}, 2, kMsgPositionTooLarge, 3, 9},
+      {"position 0x10", {}, 3, kMsgPositionTooLarge, 3, 10},
+      {"silent meter", {.meterSilent = true}, 1, kMsgNoAnswer, 3, -1},
+      {"late answer", {.answerLate = true}, 1, kMsgNoAnswer, 3, -1},
+      {"unknown code", {}, 0x55, kMsgNoAnswer, 3, -1},
+  };
+  for (const auto& c : kCases) {
+    const std::size_t before = sim_.Written(1).size();
+    sim_.SetFaults(1, c.faults);
+    const ExchangeResult result = Exchange(5, c.code);
+    EXPECT_STREQ(result.error, c.error) << c.name;
+    EXPECT_EQ(sim_.Written(1).size() - before, c.bytesWritten) << c.name;
+    EXPECT_EQ(result.positionDecoded, c.position >= 0) << c.name;
+    if (c.position >= 0) {
+      EXPECT_EQ(result.position, c.position) << c.name;
+    }
+    EXPECT_EQ(result.value, 0) << c.name;
+  }
+}
+
+TEST_F(ReadExchangeTest, NoUsablePort) {
+  sim_.CloseHandle(h_);
+  EXPECT_STREQ(Exchange(5, 1).error, kMsgApplyMarkMode);
+  EXPECT_STREQ(ExchangeParameter(sim_, INVALID_HANDLE_VALUE, 5, 1).error, kMsgApplyMarkMode);
+  h_ = sim_.CreateFile(SimSerialPort::PathOf(1));
+  sim_.RemovePort(1);
+  EXPECT_STREQ(Exchange(5, 1).error, kMsgApplyMarkMode);
+}
+
+TEST_F(ReadExchangeTest, EchoVariantsDecode) {
+  sim_.AttachMeter(1, 3).SetValue(2, 123456, 4);
+  const struct {
+    const char* name;
+    SimFaults faults;
+  } kCases[] = {
+      {"clean echo", {}},
+      {"one stray byte", {.strayBeforeEcho = {0x7F}}},
+      {"two stray bytes", {.strayBeforeEcho = {0x7F, 0x00}}},
+      {"address echo missing", {.addressEchoMissing = true}},
+  };
+  // Twice each: with two strays the answer's last byte is left queued.
+  for (const auto& c : kCases) {
+    for (int round = 0; round < 2; ++round) {
+      sim_.SetFaults(1, c.faults);
+      const ExchangeResult result = Exchange(3, 2);
+      EXPECT_EQ(result.error, nullptr) << c.name;
+      EXPECT_EQ(result.value, 123456) << c.name;
+      EXPECT_EQ(result.position, 4) << c.name;
+    }
+  }
+}
+
+TEST_F(ReadExchangeTest, StaleInputIsDiscardedBeforeTheRequest) {
+  ZlmMeter& meter = sim_.AttachMeter(1, 4);
+  meter.SetValue(1, 11, 8);
+  meter.SetValue(2, 22, 8);
+  sim_.SetFaults(1, {.answerLate = true});
+  EXPECT_STREQ(Exchange(4, 1).error, kMsgNoAnswer);
+  ASSERT_GT(sim_.QueuedBytes(1), 0u);  // the late answer to code 1
+
+  sim_.SetFaults(1, {});
+  const ExchangeResult result = Exchange(4, 2);
+  EXPECT_EQ(result.error, nullptr);
+  EXPECT_EQ(result.value, 22);
+}
+
+TEST_F(ReadExchangeTest, SettingsRecordCarriesOverToAnotherPort) {
+  sim_.AttachMeter(1, 1);
+  ASSERT_EQ(Exchange(1, 1).error, nullptr);
+  const DCB first = sim_.DcbOf(1);
+  sim_.CloseHandle(h_);
+  sim_.AddPort(2);
+  sim_.AttachMeter(2, 1);
+  ASSERT_EQ(ExchangeParameter(sim_, sim_.CreateFile(SimSerialPort::PathOf(2)), 1, 1).error,
+            nullptr);
+  EXPECT_EQ(sim_.DcbOf(2), first);
+  EXPECT_EQ(TransactionSettings(), first);
+}
+
+}  // namespace
