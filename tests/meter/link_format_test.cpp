@@ -2,7 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 namespace {
+
+ReceiveBlock Block(const char* hex) {
+  ReceiveBlock block{};
+  char* next = nullptr;
+  for (BYTE& b : block) {
+    b = static_cast<BYTE>(std::strtoul(hex, &next, 16));
+    hex = next;
+  }
+  return block;
+}
 
 TEST(LinkFormatTest, RequestBytes) {
   const struct {
@@ -32,99 +44,32 @@ TEST(LinkFormatTest, AlignDecodeScale) {
   const struct {
     const char* name;
     int32_t address, code;
-    ReceiveBlock block;
+    const char* block;  // hex bytes
     int shift;
     int32_t position, value;
     double scaled;
   } kCases[] = {
-      {"clean echo",
-       3,
-       2,
-       {3, 2, 5, 0, 0, 0x04, 0x00, 0x12, 0x34, 0x56, 0, 0},
-       0,
-       4,
-       123456,
-       12.3456},
-      {"one stray",
-       3,
-       2,
-       {0x7F, 3, 2, 5, 0, 0, 0x04, 0, 0x12, 0x34, 0x56, 0},
-       -1,
-       4,
-       123456,
-       12.3456},
-      {"two strays",
-       3,
-       2,
-       {0x7F, 0x7E, 3, 2, 5, 0, 0, 0x04, 0, 0x12, 0x34, 0x56},
-       -2,
-       4,
-       123456,
-       12.3456},
-      {"address echo missing",
-       3,
-       2,
-       {2, 5, 0, 0, 0x04, 0, 0x12, 0x34, 0x56, 0, 0, 0},
-       1,
-       4,
-       123456,
-       12.3456},
-      {"later test overrides",
-       3,
-       2,
-       {2, 5, 3, 2, 5, 0, 0x12, 0x34, 0x56, 0, 0, 0},
-       1,
-       5,
-       123456,
-       123.456},
-      {"checksum 0x96 echoed",
-       31,
-       119,
-       {0x55, 0x1F, 0x77, 0x96, 0, 0, 0x02, 0x99, 0x99, 0x99, 0x99, 0},
-       -1,
-       2,
-       99999999,
-       99.999999},
-      {"position 8 unscaled",
-       255,
-       1,
-       {0xFF, 1, 0, 0, 0, 0x08, 0, 0, 0x12, 0x34, 0, 0},
-       0,
-       8,
-       1234,
-       1234.0},
-      {"position 0",
-       255,
-       1,
-       {0xFF, 1, 0, 0, 0, 0x00, 0x12, 0x34, 0x56, 0x78, 0, 0},
-       0,
-       0,
-       12345678,
-       0.12345678},
-      {"position 9", 255, 1, {0xFF, 1, 0, 0, 0, 0x09, 0, 0, 0, 0x01, 0, 0}, 0, 9, 1, 1.0},
-      {"position 0x10", 255, 1, {0xFF, 1, 0, 0, 0, 0x10, 0, 0, 0, 0x01, 0, 0}, 0, 10, 1, 1.0},
-      {"nibbles above 9",
-       255,
-       1,
-       {0xFF, 1, 0, 0, 0, 0x08, 0x1A, 0x1A, 0x1A, 0x1A, 0, 0},
-       0,
-       8,
-       20202020,
+      {"clean echo", 3, 2, "03 02 05 00 00 04 00 12 34 56 00 00", 0, 4, 123456, 12.3456},
+      {"one stray", 3, 2, "7F 03 02 05 00 00 04 00 12 34 56 00", -1, 4, 123456, 12.3456},
+      {"two strays", 3, 2, "7F 7E 03 02 05 00 00 04 00 12 34 56", -2, 4, 123456, 12.3456},
+      {"address echo missing", 3, 2, "02 05 00 00 04 00 12 34 56 00 00 00", 1, 4, 123456, 12.3456},
+      {"later test overrides", 3, 2, "02 05 03 02 05 00 12 34 56 00 00 00", 1, 5, 123456, 123.456},
+      {"checksum 0x96", 31, 119, "55 1F 77 96 00 00 02 99 99 99 99 00", -1, 2, 99999999, 99.999999},
+      {"position 8 unscaled", 255, 1, "FF 01 00 00 00 08 00 00 12 34 00 00", 0, 8, 1234, 1234.0},
+      {"position 0", 255, 1, "FF 01 00 00 00 00 12 34 56 78 00 00", 0, 0, 12345678, 0.12345678},
+      {"position 9", 255, 1, "FF 01 00 00 00 09 00 00 00 01 00 00", 0, 9, 1, 1.0},
+      {"position 0x10", 255, 1, "FF 01 00 00 00 10 00 00 00 01 00 00", 0, 10, 1, 1.0},
+      {"nibbles above 9", 255, 1, "FF 01 00 00 00 08 1A 1A 1A 1A 00 00", 0, 8, 20202020,
        20202020.0},
-      {"largest value",
-       255,
-       1,
-       {0xFF, 1, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0},
-       0,
-       165,
-       166666665,
+      {"largest value", 255, 1, "FF 01 00 00 00 FF FF FF FF FF 00 00", 0, 165, 166666665,
        166666665.0},
   };
   for (const auto& c : kCases) {
     const MeterRequest request = MakeRequest(c.address, c.code);
-    const int shift = FindEchoShift(c.block, request);
+    const ReceiveBlock block = Block(c.block);
+    const int shift = FindEchoShift(block, request);
     EXPECT_EQ(shift, c.shift) << c.name;
-    const DecodedResponse decoded = DecodeResponse(c.block, shift);
+    const DecodedResponse decoded = DecodeResponse(block, shift);
     EXPECT_EQ(decoded.position, c.position) << c.name;
     EXPECT_EQ(decoded.value, c.value) << c.name;
     EXPECT_DOUBLE_EQ(ScaleValue(decoded.value, decoded.position), c.scaled) << c.name;

@@ -72,19 +72,9 @@ TEST_F(ReadExchangeTest, FailingStepMessages) {
     std::size_t bytesWritten;
     int32_t position;  // -1: nothing decoded
   } kCases[] = {
-      {"mark refused",
-       {.refuseSettings = SettingsRefusal::kMarkParity},
-       1,
-       kMsgApplyMarkMode,
-       0,
-       -1},
+      {"mark", {.refuseSettings = SettingsRefusal::kMarkParity}, 1, kMsgApplyMarkMode, 0, -1},
       {"address byte", {.writeFailsFrom = 1}, 1, kMsgAddressNotWritten, 0, -1},
-      {"space refused",
-       {.refuseSettings = SettingsRefusal::kSpaceParity},
-       1,
-       kMsgApplySpaceMode,
-       1,
-       -1},
+      {"space", {.refuseSettings = SettingsRefusal::kSpaceParity}, 1, kMsgApplySpaceMode, 1, -1},
       {"code byte", {.writeFailsFrom = 2}, 1, kMsgCodeNotWritten, 1, -1},
       {"checksum byte", {.writeFailsFrom = 3}, 1, kMsgChecksumNotWritten, 2, -1},
       {"position 9", {}, 2, kMsgPositionTooLarge, 3, 9},
