@@ -1,0 +1,481 @@
+#include "serial/linux_serial_port.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <optional>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr DWORD kMaxDword = 0xFFFFFFFF;
+constexpr COMMTIMEOUTS kDefaultTimeouts{kMaxDword, 0, 0, 0, 1000};
+
+struct BaudRate {
+  DWORD rate;
+  speed_t speed;
+};
+
+constexpr BaudRate kBaudRates[] = {
+    {50, B50},           {75, B75},           {110, B110},         {134, B134},
+    {150, B150},         {200, B200},         {300, B300},         {600, B600},
+    {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+    {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+    {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
+    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
+    {3500000, B3500000}, {4000000, B4000000},
+};
+
+std::optional<speed_t> SpeedOf(DWORD rate) {
+  for (const BaudRate& b : kBaudRates) {
+    if (b.rate == rate) return b.speed;
+  }
+  return std::nullopt;
+}
+
+DWORD RateOf(speed_t speed) {
+  for (const BaudRate& b : kBaudRates) {
+    if (b.speed == speed) return b.rate;
+  }
+  return 0;
+}
+
+// Turns t into the raw line the DCB asks for; false when the DCB names a
+// rate, size, parity or stop-bit code this line cannot run.
+bool MakeRawLine(const DCB& dcb, termios& t) {
+  const std::optional<speed_t> speed = SpeedOf(dcb.BaudRate);
+  if (!speed) return false;
+
+  tcflag_t size = 0;
+  switch (dcb.ByteSize) {
+    case 5:
+      size = CS5;
+      break;
+    case 6:
+      size = CS6;
+      break;
+    case 7:
+      size = CS7;
+      break;
+    case 8:
+      size = CS8;
+      break;
+    default:
+      return false;
+  }
+
+  tcflag_t parity = 0;
+  switch (dcb.Parity) {
+    case NOPARITY:
+      parity = 0;
+      break;
+    case ODDPARITY:
+      parity = PARENB | PARODD;
+      break;
+    case EVENPARITY:
+      parity = PARENB;
+      break;
+    case MARKPARITY:
+      parity = PARENB | CMSPAR | PARODD;
+      break;
+    case SPACEPARITY:
+      parity = PARENB | CMSPAR;
+      break;
+    default:
+      return false;
+  }
+
+  tcflag_t stop = 0;
+  if (dcb.StopBits == TWOSTOPBITS || (dcb.StopBits == ONE5STOPBITS && dcb.ByteSize == 5)) {
+    stop = CSTOPB;
+  } else if (dcb.StopBits != ONESTOPBIT) {
+    return false;
+  }
+
+  // Breaks are ignored rather than read as a 0x00 that was never sent.
+  t.c_iflag = IGNBRK;
+  t.c_oflag = 0;
+  t.c_lflag = 0;
+  t.c_cflag &= ~(CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS);
+  t.c_cflag |= size | parity | stop | CLOCAL | CREAD;
+  t.c_cc[VMIN] = 0;
+  t.c_cc[VTIME] = 0;
+  cfsetospeed(&t, *speed);
+  cfsetispeed(&t, *speed);
+  return true;
+}
+
+// Whether the line runs with what was asked. A pseudo-terminal always reads
+// back CS8 without PARENB, whatever was set; it keeps CMSPAR and PARODD.
+bool LineTookSettings(const termios& want, const termios& got, bool pty) {
+  tcflag_t cflagMask = CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS | CLOCAL | CREAD;
+  if (pty) cflagMask &= ~(CSIZE | PARENB);
+  return ((want.c_cflag ^ got.c_cflag) & cflagMask) == 0 && want.c_iflag == got.c_iflag &&
+         want.c_oflag == got.c_oflag && want.c_lflag == got.c_lflag &&
+         want.c_cc[VMIN] == got.c_cc[VMIN] && want.c_cc[VTIME] == got.c_cc[VTIME] &&
+         cfgetospeed(&want) == cfgetospeed(&got);
+}
+
+// Raises or drops DTR and RTS. Lines a device does not have (a pty answers
+// ENOTTY or EINVAL) are not an error.
+bool SetModemLines(int fd, const DCB& dcb) {
+  int raise = 0;
+  int drop = 0;
+  (dcb.fDtrControl == DTR_CONTROL_DISABLE ? drop : raise) |= TIOCM_DTR;
+  (dcb.fRtsControl == RTS_CONTROL_DISABLE ? drop : raise) |= TIOCM_RTS;
+  for (const auto& [request, lines] : {std::pair{TIOCMBIS, raise}, std::pair{TIOCMBIC, drop}}) {
+    if (lines != 0 && ::ioctl(fd, request, &lines) != 0 && errno != ENOTTY && errno != EINVAL) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Milliseconds until deadline, rounded up so a poll never wakes early.
+int MillisecondsUntil(Clock::time_point deadline) {
+  const auto left = deadline - Clock::now();
+  if (left <= Clock::duration::zero()) return 0;
+  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+  return static_cast<int>(std::min<decltype(ms)>(ms, INT_MAX));
+}
+
+// Total timeouts are capped far beyond any real wait so the deadline
+// arithmetic cannot overflow.
+constexpr std::uint64_t kLongestWaitMs = std::uint64_t{1} << 40;
+
+Clock::time_point DeadlineAfter(std::uint64_t ms) {
+  return Clock::now() + std::chrono::milliseconds(std::min(ms, kLongestWaitMs));
+}
+
+// Waits until fd is ready for events or timeoutMs passes (-1: no limit).
+// False when the device reports an error or a hang-up: a hung-up tty polls
+// readable forever while reads give nothing, so waiting on would spin.
+bool WaitReady(int fd, short events, int timeoutMs) {
+  pollfd pfd{fd, events, 0};
+  const int n = ::poll(&pfd, 1, timeoutMs);
+  if (n < 0) return errno == EINTR;
+  return (pfd.revents & (POLLERR | POLLHUP | POLLNVAL)) == 0;
+}
+
+// UUCP lock files: /run/lock/LCK..<device>, holding the owner's pid as ten
+// right-aligned ASCII digits and a newline. <device> is the device's path
+// below /dev with '/' turned into '_' (LCK..ttyUSB0, LCK..pts_3), taken after
+// symlinks are resolved so every route to a device finds the same lock.
+std::string UucpLockPath(const std::string& lockDir, const std::string& device) {
+  std::string real = device;
+  if (char* resolved = ::realpath(device.c_str(), nullptr)) {
+    real = resolved;
+    std::free(resolved);
+  }
+  std::string name;
+  if (real.starts_with("/dev/")) {
+    name = real.substr(5);
+  } else {
+    name = real.substr(real.find_last_of('/') + 1);
+  }
+  std::replace(name.begin(), name.end(), '/', '_');
+  return lockDir + "/LCK.." + name;
+}
+
+enum class LockOwner { kNone, kAlive, kUnknown };
+
+LockOwner UucpLockOwner(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return errno == ENOENT ? LockOwner::kNone : LockOwner::kUnknown;
+  char text[32] = {};
+  const ssize_t n = ::read(fd, text, sizeof text - 1);
+  ::close(fd);
+  const long pid = n > 0 ? std::strtol(text, nullptr, 10) : 0;
+  // Our own pid is a leftover of an earlier process: this process holds the
+  // device's flock, so no handle of ours has the device.
+  if (pid <= 0 || pid > INT_MAX || pid == ::getpid()) return LockOwner::kNone;
+  if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM) return LockOwner::kAlive;
+  return LockOwner::kNone;
+}
+
+// False when another live process holds the device's lock file. Writing our
+// own is best effort: where the lock directory is missing or not writable for
+// this user the port is used without one (the flock still guards it).
+bool TakeUucpLock(const std::string& lockDir, const std::string& device, std::string& lockFile) {
+  lockFile.clear();
+  if (lockDir.empty()) return true;
+  const std::string path = UucpLockPath(lockDir, device);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+      char text[16];
+      const int len = std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(::getpid()));
+      const bool written = ::write(fd, text, static_cast<size_t>(len)) == len;
+      ::close(fd);
+      if (!written) {
+        ::unlink(path.c_str());
+        return true;
+      }
+      lockFile = path;
+      return true;
+    }
+    if (errno != EEXIST) return true;
+    const LockOwner owner = UucpLockOwner(path);
+    if (owner != LockOwner::kNone) return false;
+    ::unlink(path.c_str());
+  }
+  return false;
+}
+
+}  // namespace
+
+int TermiosOps::GetAttr(int fd, termios& t) { return ::tcgetattr(fd, &t); }
+
+int TermiosOps::SetAttr(int fd, int when, const termios& t) { return ::tcsetattr(fd, when, &t); }
+
+// Unix98 pty slaves have majors 136..143 and masters 128..135 (or /dev/ptmx,
+// 5:2); BSD-style ptys use majors 2 (master) and 3 (slave).
+bool TermiosOps::IsPseudoTerminal(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+  const unsigned int maj = major(st.st_rdev);
+  return (maj >= 128 && maj <= 143) || maj == 2 || maj == 3 || (maj == 5 && minor(st.st_rdev) == 2);
+}
+
+LinuxSerialPort::LinuxSerialPort() : LinuxSerialPort(DefaultPortRoots()) {}
+
+LinuxSerialPort::LinuxSerialPort(PortRoots roots, TermiosOps* ops)
+    : m_map(std::move(roots)), m_ops(ops != nullptr ? ops : &m_defaultOps) {}
+
+LinuxSerialPort::~LinuxSerialPort() {
+  while (!m_open.empty()) CloseHandle(m_open.begin()->first);
+}
+
+LinuxSerialPort::OpenPort* LinuxSerialPort::Find(HANDLE h) {
+  if (h < 0 || h > INT_MAX) return nullptr;
+  const auto it = m_open.find(static_cast<int>(h));
+  return it == m_open.end() ? nullptr : &it->second;
+}
+
+HANDLE LinuxSerialPort::CreateFile(const std::string& path) {
+  if (const std::optional<int> number = ParseComDevicePath(path)) {
+    const std::optional<std::string> device = m_map.Resolve(*number);
+    return device ? OpenDevice(*device) : INVALID_HANDLE_VALUE;
+  }
+  if (path.starts_with('/')) return OpenDevice(path);
+  return INVALID_HANDLE_VALUE;
+}
+
+HANDLE LinuxSerialPort::OpenDevice(const std::string& device) {
+  // Only character devices are opened at all: a FIFO or a file behind an
+  // override must not be touched.
+  struct stat st {};
+  if (::stat(device.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) return INVALID_HANDLE_VALUE;
+
+  const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return INVALID_HANDLE_VALUE;
+
+  // TIOCGEXCL: another opener set TIOCEXCL, which root would pass unasked.
+  int exclusive = 0;
+  if (!::isatty(fd) || (::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) ||
+      ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(fd);
+    return INVALID_HANDLE_VALUE;
+  }
+  std::string lockFile;
+  if (!TakeUucpLock(m_map.Roots().lockDir, device, lockFile)) {
+    ::flock(fd, LOCK_UN);
+    ::close(fd);
+    return INVALID_HANDLE_VALUE;
+  }
+  ::ioctl(fd, TIOCEXCL);
+  m_open[fd] = OpenPort{kDefaultTimeouts, lockFile};
+  return fd;
+}
+
+bool LinuxSerialPort::CloseHandle(HANDLE h) {
+  const OpenPort* port = Find(h);
+  if (port == nullptr) return false;
+  const int fd = static_cast<int>(h);
+  if (!port->lockFile.empty()) ::unlink(port->lockFile.c_str());
+  // TIOCEXCL belongs to the tty, not to this descriptor: left set, it would
+  // keep the device refused while anyone else still has it open.
+  ::ioctl(fd, TIOCNXCL);
+  ::flock(fd, LOCK_UN);
+  m_open.erase(fd);
+  return ::close(fd) == 0 || errno == EINTR;
+}
+
+bool LinuxSerialPort::GetCommState(HANDLE h, DCB& dcb) {
+  if (Find(h) == nullptr) return false;
+  const int fd = static_cast<int>(h);
+  termios t{};
+  if (m_ops->GetAttr(fd, t) != 0) return false;
+
+  DCB d;
+  d.BaudRate = RateOf(cfgetospeed(&t));
+  switch (t.c_cflag & CSIZE) {
+    case CS5:
+      d.ByteSize = 5;
+      break;
+    case CS6:
+      d.ByteSize = 6;
+      break;
+    case CS7:
+      d.ByteSize = 7;
+      break;
+    default:
+      d.ByteSize = 8;
+      break;
+  }
+  if ((t.c_cflag & PARENB) == 0) {
+    d.Parity = NOPARITY;
+  } else if (t.c_cflag & CMSPAR) {
+    d.Parity = (t.c_cflag & PARODD) ? MARKPARITY : SPACEPARITY;
+  } else {
+    d.Parity = (t.c_cflag & PARODD) ? ODDPARITY : EVENPARITY;
+  }
+  if (t.c_cflag & CSTOPB) {
+    d.StopBits = d.ByteSize == 5 ? ONE5STOPBITS : TWOSTOPBITS;
+  }
+  int lines = 0;
+  const bool haveLines = ::ioctl(fd, TIOCMGET, &lines) == 0;
+  d.fDtrControl = haveLines && (lines & TIOCM_DTR) ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
+  d.fOutxCtsFlow = (t.c_cflag & CRTSCTS) != 0;
+  if (d.fOutxCtsFlow) {
+    d.fRtsControl = RTS_CONTROL_HANDSHAKE;
+  } else {
+    d.fRtsControl = haveLines && (lines & TIOCM_RTS) ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE;
+  }
+  d.fBinary = true;
+  d.fParity = (t.c_iflag & INPCK) != 0;
+  d.fOutX = (t.c_iflag & IXON) != 0;
+  d.fInX = (t.c_iflag & IXOFF) != 0;
+  dcb = d;
+  return true;
+}
+
+bool LinuxSerialPort::SetCommState(HANDLE h, const DCB& dcb) {
+  if (Find(h) == nullptr) return false;
+  const int fd = static_cast<int>(h);
+  termios want{};
+  if (m_ops->GetAttr(fd, want) != 0 || !MakeRawLine(dcb, want)) return false;
+  // The result is not trusted either way; what reads back decides.
+  while (m_ops->SetAttr(fd, TCSADRAIN, want) != 0 && errno == EINTR) {
+  }
+  termios got{};
+  if (m_ops->GetAttr(fd, got) != 0 || !LineTookSettings(want, got, m_ops->IsPseudoTerminal(fd))) {
+    return false;
+  }
+  return SetModemLines(fd, dcb);
+}
+
+bool LinuxSerialPort::SetCommTimeouts(HANDLE h, const COMMTIMEOUTS& timeouts) {
+  OpenPort* port = Find(h);
+  if (port == nullptr) return false;
+  port->timeouts = timeouts;
+  return true;
+}
+
+// Writes until every byte is taken or the total write timeout
+// (multiplier * length + constant; 0 means none) runs out.
+bool LinuxSerialPort::WriteFile(HANDLE h, const BYTE* data, DWORD length, DWORD& written) {
+  written = 0;
+  const OpenPort* port = Find(h);
+  if (port == nullptr || (data == nullptr && length > 0)) return false;
+  const int fd = static_cast<int>(h);
+  const COMMTIMEOUTS& t = port->timeouts;
+  const std::uint64_t totalMs =
+      std::uint64_t{t.WriteTotalTimeoutMultiplier} * length + t.WriteTotalTimeoutConstant;
+  const Clock::time_point deadline = DeadlineAfter(totalMs);
+
+  while (written < length) {
+    const ssize_t n = ::write(fd, data + written, length - written);
+    if (n > 0) {
+      written += static_cast<DWORD>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN) return false;
+    const int waitMs = totalMs == 0 ? -1 : MillisecondsUntil(deadline);
+    if (waitMs == 0 || !WaitReady(fd, POLLOUT, waitMs)) return false;
+  }
+  return true;
+}
+
+// Reads as the timeout set says:
+//  - interval MAXDWORD, totals 0: what has arrived, at once (possibly nothing);
+//  - interval MAXDWORD, multiplier MAXDWORD, constant c: what has arrived, or
+//    else the first bytes to arrive within c ms;
+//  - otherwise until length bytes, the total timeout (multiplier * length +
+//    constant; 0 means none) or a gap longer than the interval (0: none)
+//    after the first byte.
+// Bytes beyond length stay queued; a timeout is no failure.
+bool LinuxSerialPort::ReadFile(HANDLE h, BYTE* buffer, DWORD length, DWORD& read) {
+  read = 0;
+  const OpenPort* port = Find(h);
+  if (port == nullptr || (buffer == nullptr && length > 0)) return false;
+  const int fd = static_cast<int>(h);
+  const COMMTIMEOUTS& t = port->timeouts;
+  const bool immediate = t.ReadIntervalTimeout == kMaxDword && t.ReadTotalTimeoutMultiplier == 0 &&
+                         t.ReadTotalTimeoutConstant == 0;
+  const bool firstBytes =
+      t.ReadIntervalTimeout == kMaxDword && t.ReadTotalTimeoutMultiplier == kMaxDword &&
+      t.ReadTotalTimeoutConstant != 0 && t.ReadTotalTimeoutConstant != kMaxDword;
+  const std::uint64_t totalMs = firstBytes ? t.ReadTotalTimeoutConstant
+                                           : std::uint64_t{t.ReadTotalTimeoutMultiplier} * length +
+                                                 t.ReadTotalTimeoutConstant;
+  const Clock::time_point deadline = DeadlineAfter(totalMs);
+  const DWORD intervalMs = firstBytes ? 0 : t.ReadIntervalTimeout;
+  Clock::time_point lastByte{};
+
+  while (read < length) {
+    const ssize_t n = ::read(fd, buffer + read, length - read);
+    if (n > 0) {
+      read += static_cast<DWORD>(n);
+      lastByte = Clock::now();
+      if (immediate || firstBytes) return true;
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN) return false;
+    // Nothing queued now (a raw line reads 0 bytes, a line not yet set up
+    // answers EAGAIN).
+    if (immediate) return true;
+    int waitMs = totalMs == 0 ? -1 : MillisecondsUntil(deadline);
+    if (intervalMs != 0 && read > 0) {
+      const int gapMs = MillisecondsUntil(lastByte + std::chrono::milliseconds(intervalMs));
+      waitMs = waitMs < 0 ? gapMs : std::min(waitMs, gapMs);
+    }
+    if (waitMs == 0) return true;
+    if (!WaitReady(fd, POLLIN, waitMs)) return false;
+  }
+  return true;
+}
+
+bool LinuxSerialPort::PurgeComm(HANDLE h) {
+  return Find(h) != nullptr && ::tcflush(static_cast<int>(h), TCIFLUSH) == 0;
+}
+
+void LinuxSerialPort::Sleep(DWORD ms) {
+  timespec until{};
+  ::clock_gettime(CLOCK_MONOTONIC, &until);
+  until.tv_sec += static_cast<time_t>(ms / 1000);
+  until.tv_nsec += static_cast<long>(ms % 1000) * 1000000L;
+  if (until.tv_nsec >= 1000000000L) {
+    until.tv_sec += 1;
+    until.tv_nsec -= 1000000000L;
+  }
+  while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
+  }
+}
