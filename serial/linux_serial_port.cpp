@@ -18,12 +18,13 @@
 #include <ctime>
 #include <optional>
 
+#include "serial/port_discovery.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
 constexpr DWORD kMaxDword = 0xFFFFFFFF;
-constexpr COMMTIMEOUTS kDefaultTimeouts{kMaxDword, 0, 0, 0, 1000};
 
 struct BaudRate {
   DWORD rate;
@@ -299,7 +300,7 @@ HANDLE LinuxSerialPort::OpenDevice(const std::string& device) {
     return INVALID_HANDLE_VALUE;
   }
   ::ioctl(fd, TIOCEXCL);
-  m_open[fd] = OpenPort{kDefaultTimeouts, lockFile};
+  m_open[fd] = OpenPort{kPortTimeouts, lockFile};
   return fd;
 }
 

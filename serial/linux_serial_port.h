@@ -29,7 +29,9 @@ class TermiosOps {
 // exclusively: flock(LOCK_EX | LOCK_NB), which binds root as well; a UUCP lock
 // file LCK..<name> in the lock directory, honoured when another live process
 // holds one and written when the directory lets us; then TIOCEXCL against
-// programs that use neither. Opening changes no setting of the line.
+// programs that use neither. A device another opener holds with TIOCEXCL
+// (TIOCGEXCL) counts as taken, also for root, whom the kernel would let in.
+// Opening changes no setting of the line.
 //
 // Close: the UUCP lock, TIOCEXCL and the flock are released before the
 // descriptor is closed, so the device is free at once even when another
@@ -49,9 +51,12 @@ class TermiosOps {
 // other code asserts it (there is no hardware handshake); a device without
 // modem lines is not an error.
 //
-// Timeouts are kept per handle. Until SetCommTimeouts a handle uses the set
-// the meter protocol uses (reads return at once, writes give up after
-// 1000 ms), so no call can block the calling thread for good. Not thread-safe.
+// GetCommState reports what the line runs; on a pty, which drops PARENB,
+// that is no parity even after mark or space was applied.
+//
+// Timeouts are kept per handle. Until SetCommTimeouts a handle uses
+// kPortTimeouts (reads return at once, writes give up after 1000 ms), so no
+// call can block the calling thread for good. Not thread-safe.
 class LinuxSerialPort : public SerialPort {
  public:
   LinuxSerialPort();

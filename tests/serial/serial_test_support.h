@@ -5,6 +5,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -15,7 +16,8 @@ class ScratchRoots {
  public:
   ScratchRoots() {
     std::string pattern = (std::filesystem::temp_directory_path() / "zlm-serial-XXXXXX").string();
-    m_base = ::mkdtemp(pattern.data());
+    if (::mkdtemp(pattern.data()) == nullptr) std::abort();
+    m_base = pattern;
     for (const char* dir : {"ports", "dev", "sys/class/tty", "lock"}) {
       std::filesystem::create_directories(m_base / dir);
     }
