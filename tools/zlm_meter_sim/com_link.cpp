@@ -1,0 +1,41 @@
+#include "tools/zlm_meter_sim/com_link.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+
+int FirstFreeComNumber(ComPortMap& map) {
+  std::array<bool, kMaxComPort + 1> taken{};
+  for (const ComPortEntry& entry : map.List()) taken[entry.number] = true;
+  for (int n = 1; n <= kMaxComPort; ++n) {
+    if (!taken[n]) return n;
+  }
+  return 0;
+}
+
+std::string ComLinkPath(const std::string& portDir, int n) {
+  return (std::filesystem::path(portDir) / ("COM" + std::to_string(n))).string();
+}
+
+PublishResult PublishComLink(const std::string& portDir, int n, const std::string& target) {
+  std::error_code error;
+  std::filesystem::create_directories(portDir, error);
+  if (error) return PublishResult::kFailed;
+  // symlink() fails on any existing name, dangling links included, so two
+  // simulators racing for one number cannot both win.
+  if (::symlink(target.c_str(), ComLinkPath(portDir, n).c_str()) == 0) {
+    return PublishResult::kPublished;
+  }
+  return errno == EEXIST ? PublishResult::kTaken : PublishResult::kFailed;
+}
+
+bool RemoveComLink(const std::string& portDir, int n, const std::string& target) {
+  const std::string path = ComLinkPath(portDir, n);
+  std::error_code error;
+  if (!std::filesystem::is_symlink(path, error) ||
+      std::filesystem::read_symlink(path, error) != target || error) {
+    return false;
+  }
+  return ::unlink(path.c_str()) == 0;
+}

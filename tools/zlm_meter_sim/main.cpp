@@ -1,0 +1,203 @@
+// zlm-meter-sim: ZLM meters on a pseudo-terminal, published as a COM port.
+// The first line on stdout is "COMn /dev/pts/N" (for scripts); the traffic
+// log goes to --log or stderr.
+
+#include <signal.h>
+
+#include <CLI/CLI.hpp>
+#include <csignal>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "meter/reading_cycle.h"
+#include "tools/zlm_meter_sim/com_link.h"
+#include "tools/zlm_meter_sim/meter_server.h"
+
+namespace {
+
+volatile std::sig_atomic_t g_stopSignal = 0;
+
+void OnStopSignal(int signal) { g_stopSignal = signal; }
+
+// "volume_m3" -> "--volume-m3"
+std::string OptionName(const char* key) {
+  std::string name = std::string("--") + key;
+  for (char& c : name) {
+    if (c == '_') c = '-';
+  }
+  return name;
+}
+
+struct Options {
+  std::vector<int> addresses{1};
+  int com = 0;
+  bool fixed = false;
+  std::map<int32_t, double> values;
+  std::vector<std::string> faults;
+  std::uint32_t lateMs = 30;
+  std::string logPath;
+};
+
+BusFaults FaultsOf(const Options& options) {
+  BusFaults faults;
+  faults.lateMs = options.lateMs;
+  const std::set<std::string> names(options.faults.begin(), options.faults.end());
+  faults.silent = names.contains("silent");
+  faults.late = names.contains("late");
+  if (names.contains("stray")) faults.stray = {0x7F};
+  if (names.contains("stray2")) faults.stray = {0x7F, 0x7E};
+  faults.addressEchoMissing = names.contains("no-address-echo");
+  faults.invalidBcd = names.contains("invalid-bcd");
+  faults.positionTooLarge = names.contains("position");
+  return faults;
+}
+
+std::vector<BusMeter> MetersOf(const Options& options) {
+  std::vector<BusMeter> meters;
+  for (const int address : options.addresses) {
+    BusMeter meter;
+    meter.address = address;
+    // Each meter its own flow, so several on one line read differently.
+    meter.profile.meanFlowM3h = 12.0 + 1.5 * address;
+    meter.profile.startVolumeM3 = 1234.5 + 100.0 * address;
+    if (const auto dn = options.values.find(119); dn != options.values.end()) {
+      meter.profile.nominalDiameterMm = dn->second;
+    }
+    meter.frozen = options.fixed;
+    meter.fixed = options.values;
+    meters.push_back(meter);
+  }
+  return meters;
+}
+
+// Publishes the pty as COMn: the chosen number, or the first free one (again
+// if another program took it meanwhile). 0 when nothing was published.
+int Publish(const PortRoots& roots, int wanted, const std::string& target) {
+  if (wanted != 0) {
+    switch (PublishComLink(roots.portDir, wanted, target)) {
+      case PublishResult::kPublished:
+        return wanted;
+      case PublishResult::kTaken:
+        std::fprintf(stderr, "zlm-meter-sim: %s exists and is not ours; not replaced\n",
+                     ComLinkPath(roots.portDir, wanted).c_str());
+        return 0;
+      case PublishResult::kFailed:
+        break;
+    }
+  } else {
+    ComPortMap map(roots);
+    for (int attempt = 0; attempt < 5; ++attempt) {
+      const int n = FirstFreeComNumber(map);
+      if (n == 0) {
+        std::fprintf(stderr, "zlm-meter-sim: all of COM1..COM255 are taken\n");
+        return 0;
+      }
+      const PublishResult result = PublishComLink(roots.portDir, n, target);
+      if (result == PublishResult::kPublished) return n;
+      if (result == PublishResult::kFailed) break;
+    }
+  }
+  std::fprintf(stderr, "zlm-meter-sim: cannot create a link in %s\n", roots.portDir.c_str());
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  CLI::App app{
+      "Simulates ZLM flow meters on a pseudo-terminal and publishes it as a COM port in the\n"
+      "per-user port directory (${XDG_CONFIG_HOME:-$HOME/.config}/zlm-reader/ports), so the\n"
+      "reader finds it like a serial port. Readings change over time (the flow swings, the\n"
+      "volumes and hours integrate it) unless fixed. Prints \"COMn /dev/pts/N\" first on\n"
+      "stdout, logs every byte, and removes its link on Ctrl+C or SIGTERM.",
+      "zlm-meter-sim"};
+  app.add_option("--address", options.addresses,
+                 "Address of a meter on the line, 0..31 (repeat for several; every meter also "
+                 "answers 255)")
+      ->check(CLI::Range(0, 31))
+      ->expected(1)
+      ->take_all()
+      ->capture_default_str();
+  app.add_option("--com", options.com, "COM number to publish (default: the first free one)")
+      ->check(CLI::Range(1, 255));
+  app.add_flag("--fixed", options.fixed, "Readings do not change over time");
+  for (const ParameterInfo& parameter : kParameters) {
+    const int32_t code = parameter.code;
+    app.add_option_function<double>(
+           OptionName(parameter.key), [&options, code](double v) { options.values[code] = v; },
+           std::string("Fixed reading of code ") + std::to_string(code) + " (" + parameter.unit +
+               ")" + (code == 119 ? "; also sets the bore for the per-cent reading" : ""))
+        ->check(CLI::NonNegativeNumber);
+  }
+  app.add_option("--fault", options.faults,
+                 "Fault on every exchange (repeatable): silent, late, stray, stray2, "
+                 "no-address-echo, invalid-bcd, position")
+      ->check(CLI::IsMember(
+          {"silent", "late", "stray", "stray2", "no-address-echo", "invalid-bcd", "position"}))
+      ->expected(1)
+      ->take_all();
+  app.add_option("--late-ms", options.lateMs, "Delay of a late answer after the checksum byte")
+      ->capture_default_str();
+  app.add_option("--log", options.logPath, "Traffic log file (default: stderr)");
+  CLI11_PARSE(app, argc, argv);
+
+  std::FILE* logFile = stderr;
+  if (!options.logPath.empty()) {
+    logFile = std::fopen(options.logPath.c_str(), "w");
+    if (logFile == nullptr) {
+      std::fprintf(stderr, "zlm-meter-sim: cannot write %s\n", options.logPath.c_str());
+      return 1;
+    }
+  }
+
+  // The stop signals are taken only while the server waits (ppoll), so none
+  // is lost between a check and the wait.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  for (const int s : {SIGINT, SIGTERM, SIGHUP}) {
+    sigaddset(&stopSignals, s);
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigaction(s, &action, nullptr);
+  }
+  sigset_t waitMask;
+  sigprocmask(SIG_BLOCK, &stopSignals, &waitMask);
+  sigdelset(&waitMask, SIGINT);
+  sigdelset(&waitMask, SIGTERM);
+  sigdelset(&waitMask, SIGHUP);
+
+  const std::unique_ptr<PtyLine> line = PtyLine::Open();
+  if (!line) {
+    std::fprintf(stderr, "zlm-meter-sim: no pseudo-terminal available\n");
+    return 1;
+  }
+  const PortRoots roots = DefaultPortRoots();
+  if (roots.portDir.empty()) {
+    std::fprintf(stderr, "zlm-meter-sim: neither XDG_CONFIG_HOME nor HOME is set\n");
+    return 1;
+  }
+  const int com = Publish(roots, options.com, line->SlavePath());
+  if (com == 0) return 1;
+
+  std::printf("COM%d %s\n", com, line->SlavePath().c_str());
+  std::fflush(stdout);
+  std::string addresses;
+  for (const int a : options.addresses) addresses += " " + std::to_string(a);
+  std::fprintf(stderr, "zlm-meter-sim: meters%s on COM%d (%s); Ctrl+C stops\n", addresses.c_str(),
+               com, line->SlavePath().c_str());
+
+  MeterBus bus(MetersOf(options), FaultsOf(options));
+  TrafficLog log(logFile);
+  MeterServer server(*line, bus, log);
+  server.Run([] { return g_stopSignal != 0; }, &waitMask);
+
+  RemoveComLink(roots.portDir, com, line->SlavePath());
+  if (logFile != stderr) std::fclose(logFile);
+  std::fprintf(stderr, "zlm-meter-sim: stopped, COM%d removed\n", com);
+  return 0;
+}
