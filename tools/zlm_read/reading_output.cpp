@@ -1,0 +1,105 @@
+#include "tools/zlm_read/reading_output.h"
+
+#include <cstdio>
+#include <ctime>
+
+#include "meter/reading_cycle.h"
+
+namespace {
+
+const ParameterInfo* InfoOf(int32_t code) {
+  for (const ParameterInfo& parameter : kParameters) {
+    if (parameter.code == code) return &parameter;
+  }
+  return nullptr;
+}
+
+// Quotes for CSV and JSON; port names are paths, so only the characters
+// either format reserves are escaped.
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+std::string CsvField(const std::string& text) {
+  if (text.find_first_of(",\"\n\r") == std::string::npos) return text;
+  std::string out = "\"";
+  for (const char c : text) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
+
+}  // namespace
+
+std::string FormatReading(const Reading& reading) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.*f", 8 - reading.position, reading.value);
+  return text;
+}
+
+std::string FormatTimestamp(std::chrono::system_clock::time_point time) {
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch());
+  const std::time_t seconds = static_cast<std::time_t>(ms.count() / 1000);
+  std::tm local{};
+  ::localtime_r(&seconds, &local);
+  char date[32];
+  char offset[8];
+  std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local);
+  std::strftime(offset, sizeof offset, "%z", &local);
+  char text[64];
+  // %z gives +0300; ISO 8601 extended form wants +03:00.
+  std::snprintf(text, sizeof text, "%s.%03lld%.3s:%.2s", date,
+                static_cast<long long>(ms.count() % 1000), offset, offset + 3);
+  return text;
+}
+
+std::string CsvHeader() {
+  std::string header = "time,port,address";
+  for (const ParameterInfo& parameter : kParameters) header += std::string(",") + parameter.key;
+  return header + "\n";
+}
+
+std::string FormatCycle(OutputFormat format, const std::string& timestamp, const std::string& port,
+                        int address, const std::vector<Reading>& readings) {
+  std::string out;
+  switch (format) {
+    case OutputFormat::kTable: {
+      out = timestamp + "  " + port + "  address " + std::to_string(address) + "\n";
+      for (const Reading& reading : readings) {
+        const ParameterInfo* info = InfoOf(reading.code);
+        char line[96];
+        std::snprintf(line, sizeof line, "  %-18s %18s %s\n", info ? info->key : "?",
+                      FormatReading(reading).c_str(), info ? info->unit : "");
+        out += line;
+      }
+      return out;
+    }
+    case OutputFormat::kCsv:
+      out = timestamp + "," + CsvField(port) + "," + std::to_string(address);
+      for (const Reading& reading : readings) out += "," + FormatReading(reading);
+      return out + "\n";
+    case OutputFormat::kJson:
+      out = "{\"time\":" + JsonString(timestamp) + ",\"port\":" + JsonString(port) +
+            ",\"address\":" + std::to_string(address);
+      for (const Reading& reading : readings) {
+        const ParameterInfo* info = InfoOf(reading.code);
+        out += ",\"" + std::string(info ? info->key : "?") + "\":" + FormatReading(reading);
+      }
+      return out + "}\n";
+  }
+  return out;
+}
