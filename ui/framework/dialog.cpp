@@ -3,6 +3,7 @@
 #include <QWidget>
 
 #include "ui/framework/dialog_window.h"
+#include "ui/framework/win_app.h"
 
 const MessageEntry CDialog::messageEntries[] = {
     MapCommand<&CDialog::OnOK>(BN_CLICKED, IDOK),
@@ -48,11 +49,13 @@ int CDialog::DoModal() {
 }
 
 void CDialog::DestroyWindow() {
-  if (!m_hWnd) return;
-  SendMessage(WM_DESTROY);
-  DialogWindow* window = m_hWnd;
-  m_hWnd = nullptr;
-  delete window;
+  if (m_hWnd) {
+    SendMessage(WM_DESTROY);
+    DialogWindow* window = m_hWnd;
+    m_hWnd = nullptr;
+    delete window;
+  }
+  AfxWindowDestroyed(this);
 }
 
 void CDialog::EndDialog(int nResult) {
