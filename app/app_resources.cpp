@@ -1,0 +1,14 @@
+#include "app/app_resources.h"
+
+#include <QCoreApplication>
+#include <QString>
+
+#include "app/version_info.h"
+#include "ui/framework/resources.h"
+#include "ui/resource.h"
+
+void RegisterAppResources() {
+  SetStringResource(IDS_ABOUTBOX, "&About Tellap1...");
+  SetIconResource(IDR_MAINFRAME, QString::fromLatin1(kAppIconPath));
+  QCoreApplication::setApplicationVersion(QString::fromLatin1(kVersionDotted));
+}

@@ -1,0 +1,33 @@
+#include "app/reader_app.h"
+
+#include "serial/linux_serial_port.h"
+#include "ui/reader_dlg.h"
+
+const AppCommandEntry CReaderApp::messageEntries[] = {
+    MapAppCommand<&CWinApp::OnHelp>(ID_HELP),
+};
+
+const AppCommandMap CReaderApp::messageMap{&CWinApp::messageMap, messageEntries};
+
+const AppCommandMap* CReaderApp::GetMessageMap() const { return &messageMap; }
+
+CReaderApp::CReaderApp() = default;
+
+CReaderApp::~CReaderApp() = default;
+
+CReaderApp theApp;
+
+BOOL CReaderApp::InitInstance() {
+  AfxEnableControlContainer();
+  Enable3dControls();
+
+  LinuxSerialPort line;
+  CReaderDlg dlg(line);
+  m_pMainWnd = &dlg;
+  // IDOK and IDCANCEL end the program alike; so does a window that could
+  // not be built.
+  dlg.DoModal();
+
+  // No message loop of the application's own: the program ends here.
+  return FALSE;
+}
