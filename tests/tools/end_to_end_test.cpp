@@ -1,0 +1,239 @@
+// zlm-read against zlm-meter-sim over a real pseudo-terminal, both run as
+// programs, with a scratch configuration directory for the COM links.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "subprocess.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Fixed readings and how the reader prints them (the meter sends each with
+// the most decimals eight digits allow).
+const std::vector<std::string> kFixedValues = {
+    "--fixed", "--volume-m3",        "1234.5678", "--volume-l",  "98765432",  "--hours",
+    "8760.25", "--flow-m3h",         "12.5",      "--flow-lmin", "208.33333", "--flow-percent",
+    "17.68",   "--nominal-diameter", "50"};
+const std::string kFixedJson =
+    "\"volume_m3\":1234.5678,\"volume_l\":98765432,\"hours\":8760.2500,\"flow_m3h\":12.500000,"
+    "\"flow_lmin\":208.33333,\"flow_percent\":17.680000,\"nominal_diameter\":50.000000}";
+
+class EndToEndTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "zlm-tools-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    m_config = pattern;
+  }
+  void TearDown() override {
+    m_simulator.reset();
+    std::error_code ignored;
+    fs::remove_all(m_config, ignored);
+  }
+
+  std::vector<std::string> Env() const { return {"XDG_CONFIG_HOME=" + m_config.string()}; }
+  fs::path PortDir() const { return m_config / "zlm-reader" / "ports"; }
+  fs::path LogPath() const { return m_config / "traffic.log"; }
+
+  // Starts the simulator; its first line names the COM port and the device.
+  void StartSimulator(std::vector<std::string> args) {
+    args.insert(args.begin(), {ZLM_METER_SIM, "--log", LogPath().string()});
+    m_simulator = std::make_unique<Subprocess>(args, Env());
+    ASSERT_TRUE(m_simulator->Started());
+    const std::optional<std::string> first = m_simulator->ReadLine(kProcessLimit);
+    ASSERT_TRUE(first.has_value()) << m_simulator->Err();
+    std::istringstream words(*first);
+    words >> m_com >> m_device;
+    ASSERT_EQ(m_com.rfind("COM", 0), 0u) << *first;
+    ASSERT_EQ(fs::read_symlink(PortDir() / m_com), m_device);
+  }
+
+  // Ends the simulator as Ctrl+C would; it must remove its link.
+  void StopSimulator() {
+    m_simulator->Signal(SIGINT);
+    EXPECT_EQ(m_simulator->Wait(kProcessLimit), 0) << m_simulator->Err();
+    EXPECT_FALSE(fs::exists(fs::symlink_status(PortDir() / m_com)));
+  }
+
+  RunResult Read(const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {ZLM_READ};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return RunProgram(argv, Env());
+  }
+
+  fs::path m_config;
+  std::unique_ptr<Subprocess> m_simulator;
+  std::string m_com;
+  std::string m_device;
+};
+
+std::vector<std::string> Concat(std::vector<std::string> a, const std::vector<std::string>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+// The bytes the simulator heard, with the ninth bit it recovered.
+std::vector<std::pair<int, std::string>> HeardBytes(const fs::path& log) {
+  std::vector<std::pair<int, std::string>> heard;
+  std::ifstream in(log);
+  std::string time, direction, hex, bit;
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream words(line);
+    if (words >> time >> direction >> hex >> bit && direction == "rx") {
+      heard.emplace_back(std::stoi(hex, nullptr, 16), bit);
+    }
+  }
+  return heard;
+}
+
+struct AddressCase {
+  int meter;
+  int asked;
+};
+
+class ReadsSimulatorValues : public EndToEndTest,
+                             public ::testing::WithParamInterface<AddressCase> {};
+
+TEST_P(ReadsSimulatorValues, SevenValuesAndNinthBits) {
+  const AddressCase c = GetParam();
+  StartSimulator(Concat({"--address", std::to_string(c.meter)}, kFixedValues));
+  const RunResult read =
+      Read({"--port", m_com, "--address", std::to_string(c.asked), "--format", "json"});
+  StopSimulator();
+
+  EXPECT_EQ(read.exitCode, 0) << read.err;
+  EXPECT_NE(read.out.find(",\"port\":\"" + m_com + "\",\"address\":" + std::to_string(c.asked) +
+                          "," + kFixedJson),
+            std::string::npos)
+      << read.out;
+
+  // Seven requests: address byte with mark, code and checksum with space.
+  const auto heard = HeardBytes(LogPath());
+  ASSERT_EQ(heard.size(), 21u);
+  for (size_t i = 0; i < heard.size(); i += 3) {
+    EXPECT_EQ(heard[i], std::make_pair(c.asked, std::string("mark"))) << "request " << i / 3;
+    EXPECT_EQ(heard[i + 1].second, "space");
+    EXPECT_EQ(heard[i + 2].second, "space");
+    EXPECT_EQ(heard[i + 2].first, (heard[i].first + heard[i + 1].first) & 0xFF);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Addresses, ReadsSimulatorValues,
+                         ::testing::Values(AddressCase{0, 0}, AddressCase{31, 31},
+                                           AddressCase{9, 255}),
+                         [](const auto& info) {
+                           return "meter" + std::to_string(info.param.meter) + "_asked" +
+                                  std::to_string(info.param.asked);
+                         });
+
+struct FaultCase {
+  const char* fault;
+  int exitCode;
+  const char* out;  // expected in stdout
+  const char* err;  // expected in stderr
+};
+
+class SimulatorFaults : public EndToEndTest, public ::testing::WithParamInterface<FaultCase> {};
+
+TEST_P(SimulatorFaults, ReaderReportsOrCopes) {
+  const FaultCase c = GetParam();
+  StartSimulator(Concat({"--address", "3", "--fault", c.fault}, kFixedValues));
+  const RunResult read = Read({"--port", m_com, "--address", "3", "--format", "csv"});
+  StopSimulator();
+  EXPECT_EQ(read.exitCode, c.exitCode) << read.err;
+  EXPECT_NE(read.out.find(c.out), std::string::npos) << read.out;
+  EXPECT_NE(read.err.find(c.err), std::string::npos) << read.err;
+}
+
+// Stray bytes and a lost address echo are found by the echo alignment;
+// nibbles above 9 decode without complaint (20 31 42 53 at position 4).
+INSTANTIATE_TEST_SUITE_P(
+    Faults, SimulatorFaults,
+    ::testing::Values(FaultCase{"silent", 1, "", "No answer from ZLM\n"},
+                      FaultCase{"late", 1, "", "No answer from ZLM\n"},
+                      FaultCase{"position", 1, "", "Error reading (mnogitel>8)\n"},
+                      FaultCase{"stray", 0, ",3,1234.5678,98765432,", ""},
+                      FaultCase{"stray2", 0, ",3,1234.5678,98765432,", ""},
+                      FaultCase{"no-address-echo", 0, ",3,1234.5678,98765432,", ""},
+                      FaultCase{"invalid-bcd", 0, ",3,2031.4253,20314253,", ""}),
+    [](const auto& info) {
+      std::string name = info.param.fault;
+      std::erase(name, '-');
+      return name;
+    });
+
+struct BadInputCase {
+  const char* name;
+  std::vector<std::string> args;
+  int exitCode;
+  const char* err;
+};
+
+class BadInput : public EndToEndTest, public ::testing::WithParamInterface<BadInputCase> {};
+
+TEST_P(BadInput, MessageAndExitCode) {
+  const RunResult read = Read(GetParam().args);
+  EXPECT_EQ(read.exitCode, GetParam().exitCode) << read.err;
+  EXPECT_NE(read.err.find(GetParam().err), std::string::npos) << read.err;
+  EXPECT_EQ(read.out, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BadInput,
+    ::testing::Values(
+        BadInputCase{
+            "AddressAbove31", {"--port", "COM1", "--address", "32"}, 3, "Incorrect Adres ZLM\n"},
+        BadInputCase{
+            "NegativeAddress", {"--port", "COM1", "--address", "-1"}, 3, "Incorrect Adres ZLM\n"},
+        BadInputCase{
+            "UnmappedCom", {"--port", "COM250", "--address", "255"}, 4, "No free COM ports\n"},
+        BadInputCase{"Com0", {"--port", "COM0", "--address", "255"}, 4, "No free COM ports\n"},
+        BadInputCase{
+            "NotATty", {"--port", "/dev/null", "--address", "1"}, 4, "No free COM ports\n"},
+        BadInputCase{"NotAPath", {"--port", "nowhere", "--address", "1"}, 4, "No free COM ports\n"},
+        BadInputCase{"UnknownFormat",
+                     {"--port", "COM1", "--address", "1", "--format", "xml"},
+                     2,
+                     "--format"},
+        BadInputCase{"NoPort", {"--address", "1"}, 2, "--port"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(EndToEndTest, SimulatorNeverReplacesAnotherLink) {
+  fs::create_directories(PortDir());
+  fs::create_symlink("/dev/null", PortDir() / "COM9");
+  const RunResult sim = RunProgram({ZLM_METER_SIM, "--com", "9"}, Env());
+  EXPECT_NE(sim.exitCode, 0);
+  EXPECT_EQ(sim.out, "");
+  EXPECT_EQ(fs::read_symlink(PortDir() / "COM9"), "/dev/null");
+}
+
+TEST_F(EndToEndTest, SimulatorTakesAFreeNumberAndReadsRepeat) {
+  fs::create_directories(PortDir());
+  for (const char* taken : {"COM1", "COM2", "COM3"}) {
+    fs::create_symlink("/dev/null", PortDir() / taken);
+  }
+  StartSimulator({"--address", "4"});
+  EXPECT_GT(std::stoi(m_com.substr(3)), 3);
+  // Readings change between cycles: the volume integrates the flow.
+  const RunResult read = Read(
+      {"--port", m_com, "--address", "4", "--count", "2", "--interval", "0.6", "--format", "csv"});
+  StopSimulator();
+  EXPECT_EQ(read.exitCode, 0) << read.err;
+  std::istringstream lines(read.out);
+  std::string header, first, second;
+  std::getline(lines, header);
+  std::getline(lines, first);
+  std::getline(lines, second);
+  EXPECT_EQ(header.rfind("time,port,address,volume_m3,", 0), 0u);
+  EXPECT_NE(first.substr(first.find(',')), second.substr(second.find(',')));
+}
+
+}  // namespace
