@@ -42,7 +42,10 @@ MeterReadings ReadingsAt(const FlowProfile& profile, double seconds) {
 
 namespace {
 
-double* Field(MeterReadings& r, int32_t code) {
+// The member of a reading-cycle code; nullptr for other codes. A template
+// so one table serves the const and the mutable record.
+template <typename Readings>
+auto* Field(Readings& r, int32_t code) {
   switch (code) {
     case 1:
       return &r.volumeM3;
@@ -59,15 +62,14 @@ double* Field(MeterReadings& r, int32_t code) {
     case 119:
       return &r.nominalDiameterMm;
     default:
-      return nullptr;
+      return static_cast<decltype(&r.volumeM3)>(nullptr);
   }
 }
 
 }  // namespace
 
 double ReadingOf(const MeterReadings& readings, int32_t code) {
-  MeterReadings copy = readings;
-  const double* field = Field(copy, code);
+  const double* field = Field(readings, code);
   return field ? *field : 0;
 }
 
