@@ -131,8 +131,11 @@ void OnCloseSignal(int signalNumber) {
 void CloseAllWindows() {
   CWnd* main = g_pApp ? g_pApp->m_pMainWnd : nullptr;
   const QWidget* mainWindow = main ? main->GetSafeHwnd() : nullptr;
-  // Modal boxes above the main window first: their loops must end for the
-  // main window's loop to return.
+  // Open menus and modal boxes above the main window first: their loops
+  // must end for the main window's loop to return.
+  for (int open = 0; open < 16 && QApplication::activePopupWidget(); ++open) {
+    QApplication::activePopupWidget()->close();
+  }
   for (QWidget* widget : QApplication::topLevelWidgets()) {
     auto* dialog = qobject_cast<QDialog*>(widget);
     if (dialog && dialog != mainWindow && dialog->isVisible() && dialog->isModal()) {

@@ -215,7 +215,9 @@ TEST(WinAppTest, CloseSignalsEndBoxesAboveTheMainWindowThenItsCloseCommand) {
             nestedResult = nested.DoModal();
           });
         } else {
-          raise(signalNumber);
+          // And the system menu over everything when the signal comes.
+          QTimer::singleShot(0, [&] { raise(signalNumber); });
+          main.GetSafeHwnd()->ShowSystemMenu(QPoint(0, 0));
         }
       });
       main.DoModal();
