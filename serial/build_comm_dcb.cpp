@@ -55,54 +55,38 @@ bool ParseDataBits(const std::string& value, BYTE& byteSize) {
   return true;
 }
 
-bool ParseStopBits(const std::string& value, BYTE& stopBits) {
-  if (value == "1") {
-    stopBits = ONESTOPBIT;
-  } else if (value == "1.5") {
-    stopBits = ONE5STOPBITS;
-  } else if (value == "2") {
-    stopBits = TWOSTOPBITS;
-  } else {
-    return false;
+// A value that must be one of a few words, each standing for a code.
+struct Word {
+  std::string_view text;
+  BYTE code;
+};
+
+template <std::size_t N>
+bool ParseWord(const std::string& value, const Word (&words)[N], BYTE& code) {
+  for (const Word& word : words) {
+    if (value == word.text) {
+      code = word.code;
+      return true;
+    }
   }
-  return true;
+  return false;
 }
 
-bool ParseRts(const std::string& value, BYTE& control) {
-  if (value == "on") {
-    control = RTS_CONTROL_ENABLE;
-  } else if (value == "off") {
-    control = RTS_CONTROL_DISABLE;
-  } else if (value == "hs") {
-    control = RTS_CONTROL_HANDSHAKE;
-  } else if (value == "tg") {
-    control = RTS_CONTROL_TOGGLE;
-  } else {
-    return false;
-  }
-  return true;
-}
-
-bool ParseDtr(const std::string& value, BYTE& control) {
-  if (value == "on") {
-    control = DTR_CONTROL_ENABLE;
-  } else if (value == "off") {
-    control = DTR_CONTROL_DISABLE;
-  } else if (value == "hs") {
-    control = DTR_CONTROL_HANDSHAKE;
-  } else {
-    return false;
-  }
-  return true;
-}
+constexpr Word kStopBits[] = {{"1", ONESTOPBIT}, {"1.5", ONE5STOPBITS}, {"2", TWOSTOPBITS}};
+constexpr Word kRtsControl[] = {{"on", RTS_CONTROL_ENABLE},
+                                {"off", RTS_CONTROL_DISABLE},
+                                {"hs", RTS_CONTROL_HANDSHAKE},
+                                {"tg", RTS_CONTROL_TOGGLE}};
+constexpr Word kDtrControl[] = {
+    {"on", DTR_CONTROL_ENABLE}, {"off", DTR_CONTROL_DISABLE}, {"hs", DTR_CONTROL_HANDSHAKE}};
 
 bool ApplyPair(const std::string& key, const std::string& value, DCB& dcb) {
   if (key == "baud") return ParseBaud(value, dcb.BaudRate);
   if (key == "parity") return ParseParity(value, dcb.Parity);
   if (key == "data") return ParseDataBits(value, dcb.ByteSize);
-  if (key == "stop") return ParseStopBits(value, dcb.StopBits);
-  if (key == "rts") return ParseRts(value, dcb.fRtsControl);
-  if (key == "dtr") return ParseDtr(value, dcb.fDtrControl);
+  if (key == "stop") return ParseWord(value, kStopBits, dcb.StopBits);
+  if (key == "rts") return ParseWord(value, kRtsControl, dcb.fRtsControl);
+  if (key == "dtr") return ParseWord(value, kDtrControl, dcb.fDtrControl);
   if (key == "xon") {
     bool on = false;
     if (!ParseOnOff(value, on)) return false;
