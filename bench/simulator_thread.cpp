@@ -1,6 +1,6 @@
 #include "bench/simulator_thread.h"
 
-#include "tools/zlm_meter_sim/com_link.h"
+#include "sim/com_link.h"
 
 SimulatorThread::SimulatorThread(const std::string& portDir) : m_portDir(portDir) {
   m_line = PtyLine::Open();

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "meter/reading_cycle.h"
-#include "tools/zlm_meter_sim/com_link.h"
-#include "tools/zlm_meter_sim/meter_server.h"
+#include "sim/com_link.h"
+#include "sim/meter_server.h"
 
 namespace {
 

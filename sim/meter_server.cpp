@@ -1,4 +1,4 @@
-#include "tools/zlm_meter_sim/meter_server.h"
+#include "sim/meter_server.h"
 
 #include <poll.h>
 

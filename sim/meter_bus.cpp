@@ -1,4 +1,4 @@
-#include "tools/zlm_meter_sim/meter_bus.h"
+#include "sim/meter_bus.h"
 
 #include "meter/reading_cycle.h"
 

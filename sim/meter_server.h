@@ -6,9 +6,9 @@
 #include <functional>
 #include <vector>
 
-#include "tools/zlm_meter_sim/meter_bus.h"
-#include "tools/zlm_meter_sim/pty_line.h"
-#include "tools/zlm_meter_sim/traffic_log.h"
+#include "sim/meter_bus.h"
+#include "sim/pty_line.h"
+#include "sim/traffic_log.h"
 
 // Runs the bus on the master side of a pty: takes each byte as it arrives
 // with its sampled ninth bit, hands it to the bus, and sends what the bus
