@@ -1,71 +1,61 @@
 #include "sim/meter_bus.h"
 
-#include "meter/reading_cycle.h"
+#include <algorithm>
 
-namespace {
+#include "meter/link_format.h"
 
-constexpr BYTE kSingleMeterAddress = 255;
-constexpr BYTE kPositionTooLarge = 0x09;
-
-}  // namespace
-
-MeterBus::MeterBus(const std::vector<BusMeter>& meters, BusFaults faults)
-    : m_faults(std::move(faults)) {
-  for (const BusMeter& config : meters) m_stations.push_back({config, ZlmMeter(config.address)});
-  Refresh(0);
+void QueueByDueTime(std::vector<Transmission>& pending, Transmission t) {
+  const auto at = std::upper_bound(
+      pending.begin(), pending.end(), t.dueUs,
+      [](std::uint64_t due, const Transmission& queued) { return due < queued.dueUs; });
+  pending.insert(at, std::move(t));
 }
 
+MeterBus::MeterBus(BusFaults faults) : m_faults(std::move(faults)) {}
+
+ZlmMeter& MeterBus::AttachMeter(int32_t address) { return m_meters.emplace_back(address); }
+
 void MeterBus::Refresh(std::uint64_t nowUs) {
-  for (Station& station : m_stations) {
-    const BusMeter& config = station.config;
-    const double seconds = config.frozen ? 0.0 : static_cast<double>(nowUs) / 1e6;
-    MeterReadings readings = ReadingsAt(config.profile, seconds);
-    for (const auto& [code, value] : config.fixed) SetReading(readings, code, value);
-    ApplyReadings(station.meter, readings);
-    if (!m_faults.invalidBcd && !m_faults.positionTooLarge) continue;
-    for (const ParameterInfo& parameter : kParameters) {
-      ZlmMeter::RawValue raw = RawValueOf(EncodeReading(ReadingOf(readings, parameter.code)));
-      if (m_faults.positionTooLarge) raw[0] = kPositionTooLarge;
-      if (m_faults.invalidBcd)
-        std::copy(std::begin(kInvalidBcdDigits), std::end(kInvalidBcdDigits), raw.begin() + 1);
-      station.meter.SetRawValue(parameter.code, raw);
-    }
-  }
+  if (m_refresh) m_refresh(nowUs);
 }
 
 bool MeterBus::Addresses(BYTE addressByte) const {
-  if (addressByte == kSingleMeterAddress) return !m_stations.empty();
-  for (const Station& station : m_stations) {
-    if (static_cast<BYTE>(station.meter.Address()) == addressByte) return true;
+  if (addressByte == static_cast<BYTE>(kSingleMeterAddress)) return !m_meters.empty();
+  for (const ZlmMeter& meter : m_meters) {
+    if (static_cast<BYTE>(meter.Address()) == addressByte) return true;
   }
   return false;
 }
 
 std::vector<BYTE> MeterBus::Offer(BYTE byte, bool ninthBit, std::string& from) {
   std::vector<BYTE> answers;
-  for (Station& station : m_stations) {
-    const std::vector<BYTE> answer = station.meter.Receive(byte, ninthBit);
+  for (ZlmMeter& meter : m_meters) {
+    const std::vector<BYTE> answer = meter.Receive(byte, ninthBit);
     if (answer.empty()) continue;
     answers.insert(answers.end(), answer.begin(), answer.end());
-    from += " " + std::to_string(station.meter.Address());
+    from += " " + std::to_string(meter.Address());
   }
   return answers;
 }
 
-std::vector<Transmission> MeterBus::Receive(BYTE byte, NinthBit bit, std::uint64_t nowUs) {
+std::vector<Transmission> MeterBus::Receive(BYTE byte, NinthBit bit, std::uint64_t nowUs,
+                                            bool garbled) {
   std::vector<Transmission> out;
   const bool address = bit == NinthBit::kOne;
   if (address) {
-    Refresh(nowUs);
+    if (!garbled) Refresh(nowUs);
     if (!m_faults.stray.empty()) out.push_back({nowUs, m_faults.stray, NinthBit::kZero, "stray"});
   }
-  if (!(address && m_faults.addressEchoMissing)) out.push_back({nowUs, {byte}, bit, "echo"});
+  if (m_echo && !(address && m_faults.addressEchoMissing)) {
+    out.push_back({nowUs, {byte}, bit, "echo"});
+  }
+  if (garbled) return out;
 
   std::string from;
   std::vector<BYTE> answer = Offer(byte, address, from);
   std::string note;
-  if (answer.empty() && !address && m_recent.size() == 2 && m_recent[0].bit != NinthBit::kOne &&
-      m_recent[1].bit != NinthBit::kOne &&
+  if (m_recover && answer.empty() && !address && m_recent.size() == 2 &&
+      m_recent[0].bit != NinthBit::kOne && m_recent[1].bit != NinthBit::kOne &&
       byte == static_cast<BYTE>(m_recent[0].value + m_recent[1].value) &&
       Addresses(m_recent[0].value)) {
     Refresh(nowUs);
