@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <stdlib.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -183,6 +184,8 @@ TEST_P(BadInput, MessageAndExitCode) {
   const RunResult read = Read(GetParam().args);
   EXPECT_EQ(read.exitCode, GetParam().exitCode) << read.err;
   EXPECT_NE(read.err.find(GetParam().err), std::string::npos) << read.err;
+  // A short message, whatever was wrong.
+  EXPECT_LE(read.err.size(), 160u) << read.err;
   EXPECT_EQ(read.out, "");
 }
 
@@ -203,7 +206,48 @@ INSTANTIATE_TEST_SUITE_P(
                      {"--port", "COM1", "--address", "1", "--format", "xml"},
                      2,
                      "--format"},
-        BadInputCase{"NoPort", {"--address", "1"}, 2, "--port"}),
+        BadInputCase{"NoPort", {"--address", "1"}, 2, "--port"},
+        // Addresses follow the window's address field: decimal only.
+        BadInputCase{"EmptyAddress", {"--port", "COM1", "--address", ""}, 2, "--address"},
+        BadInputCase{"HexAddress", {"--port", "COM1", "--address", "0x1F"}, 2, "--address"},
+        BadInputCase{"AddressWithUnit", {"--port", "COM1", "--address", "7m"}, 2, "--address"},
+        BadInputCase{"FractionalAddress", {"--port", "COM1", "--address", "7.0"}, 2, "--address"},
+        BadInputCase{
+            "HugeAddress", {"--port", "COM1", "--address", "99999999999999999999"}, 2, "--address"},
+        // A leading zero is decimal, not octal: 017 is meter 17, one that
+        // does not exist.
+        BadInputCase{"LeadingZeroAddress",
+                     {"--port", "COM1", "--address", "032"},
+                     3,
+                     "Incorrect Adres ZLM\n"},
+        BadInputCase{"NanInterval",
+                     {"--port", "COM1", "--address", "1", "--interval", "nan"},
+                     2,
+                     "--interval"},
+        BadInputCase{"InfInterval",
+                     {"--port", "COM1", "--address", "1", "--interval", "inf"},
+                     2,
+                     "--interval"},
+        BadInputCase{"ZeroInterval",
+                     {"--port", "COM1", "--address", "1", "--interval", "0"},
+                     2,
+                     "--interval"},
+        BadInputCase{"NegativeInterval",
+                     {"--port", "COM1", "--address", "1", "--interval", "-2"},
+                     2,
+                     "--interval"},
+        BadInputCase{"TinyInterval",
+                     {"--port", "COM1", "--address", "1", "--interval", "1e-300"},
+                     2,
+                     "--interval"},
+        BadInputCase{"EndlessInterval",
+                     {"--port", "COM1", "--address", "1", "--interval", "1e12"},
+                     2,
+                     "--interval"},
+        BadInputCase{"TextInterval",
+                     {"--port", "COM1", "--address", "1", "--interval", "soon"},
+                     2,
+                     "--interval"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(EndToEndTest, SimulatorNeverReplacesAnotherLink) {
@@ -234,6 +278,54 @@ TEST_F(EndToEndTest, SimulatorTakesAFreeNumberAndReadsRepeat) {
   std::getline(lines, second);
   EXPECT_EQ(header.rfind("time,port,address,volume_m3,", 0), 0u);
   EXPECT_NE(first.substr(first.find(',')), second.substr(second.find(',')));
+}
+
+struct StopCase {
+  const char* name;
+  int signal;
+  const char* interval;
+};
+
+class StopsOnSignal : public EndToEndTest, public ::testing::WithParamInterface<StopCase> {};
+
+// A signal ends the reader within one cycle (about 0.44 s) whatever the
+// interval, even one shorter than a cycle, and the port is free again.
+TEST_P(StopsOnSignal, WithinOneCycleAndThePortIsReleased) {
+  const StopCase& c = GetParam();
+  StartSimulator(Concat({"--address", "5"}, kFixedValues));
+  std::vector<std::string> argv = {ZLM_READ,   "--port", m_com,        "--address", "5",
+                                   "--format", "json",   "--interval", c.interval};
+  Subprocess reader(argv, Env());
+  ASSERT_TRUE(reader.ReadLine(kProcessLimit).has_value()) << reader.Err();
+  const auto sent = std::chrono::steady_clock::now();
+  reader.Signal(c.signal);
+  const int exitCode = reader.Wait(kProcessLimit);
+  const auto took = std::chrono::steady_clock::now() - sent;
+  EXPECT_EQ(exitCode, 0) << reader.Err();
+  EXPECT_LT(took, std::chrono::milliseconds(1500));
+
+  const RunResult again = Read({"--port", m_com, "--address", "5", "--format", "json"});
+  EXPECT_EQ(again.exitCode, 0) << again.err;
+  EXPECT_NE(again.out.find(kFixedJson), std::string::npos) << again.out;
+  StopSimulator();
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, StopsOnSignal,
+                         ::testing::Values(StopCase{"TermShorterThanACycle", SIGTERM, "0.3"},
+                                           StopCase{"IntShorterThanACycle", SIGINT, "0.3"},
+                                           StopCase{"TermShortest", SIGTERM, "0.001"},
+                                           StopCase{"TermLongerThanACycle", SIGTERM, "1.5"},
+                                           // A year between cycles: no overflow in the schedule.
+                                           StopCase{"IntYear", SIGINT, "31536000"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Addresses are decimal however they are written, as in the window.
+TEST_F(EndToEndTest, AddressWithLeadingZeroIsDecimal) {
+  StartSimulator(Concat({"--address", "17"}, kFixedValues));
+  const RunResult read = Read({"--port", m_com, "--address", "017", "--format", "json"});
+  StopSimulator();
+  EXPECT_EQ(read.exitCode, 0) << read.err;
+  EXPECT_NE(read.out.find("\"address\":17,"), std::string::npos) << read.out;
 }
 
 }  // namespace
