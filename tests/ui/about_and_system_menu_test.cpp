@@ -218,6 +218,68 @@ TEST_F(AboutAndSystemMenuTest, ChoosingTheMenuEntryOpensTheAboutBox) {
   EXPECT_FALSE(dlg->IsEnded());
 }
 
+// Dismisses every system menu that opens while it is alive, remembering
+// the entries of each.
+class SystemMenuWatcher {
+ public:
+  SystemMenuWatcher() {
+    QObject::connect(&m_timer, &QTimer::timeout, [this] {
+      auto* popup = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+      if (!popup) return;
+      std::vector<std::string> entries;
+      for (const QAction* action : popup->actions())
+        entries.push_back(action->text().toStdString());
+      m_menus.push_back(entries);
+      QTest::keyClick(popup, Qt::Key_Escape);
+    });
+    m_timer.start(1);
+  }
+  const std::vector<std::vector<std::string>>& Menus() const { return m_menus; }
+
+ private:
+  QTimer m_timer;
+  std::vector<std::vector<std::string>> m_menus;
+};
+
+// Alt+Space opens the system menu from every control that can take the
+// focus, and the control itself does nothing with it.
+TEST_F(AboutAndSystemMenuTest, AltSpaceOnEveryControlOpensOnlyTheSystemMenu) {
+  const std::vector<std::string> systemMenu = {"&Закрыть\tAlt+F4", "", kAboutEntry};
+  const int focusable[] = {
+      IDCANCEL,         IDC_PORT_COMBO,       IDC_CLOSE_PORT,  IDC_ADDRESS,  IDC_START_READING,
+      IDC_VOLUME_M3,    IDC_VOLUME_L,         IDC_HOURS,       IDC_FLOW_M3H, IDC_FLOW_LMIN,
+      IDC_FLOW_PERCENT, IDC_NOMINAL_DIAMETER, IDC_STOP_READING};
+  for (const int id : focusable) {
+    SCOPED_TRACE(id);
+    OpenWindowOnMeter();
+    QWidget* control = dlg->GetDlgItem(id);
+    ASSERT_NE(control, nullptr);
+    auto* address = qobject_cast<QLineEdit*>(dlg->GetDlgItem(IDC_ADDRESS));
+    address->selectAll();
+    control->setFocus();
+    SystemMenuWatcher watcher;
+    QTest::keyClick(control, Qt::Key_Space, Qt::AltModifier);
+    EXPECT_EQ(watcher.Menus(), std::vector<std::vector<std::string>>({systemMenu}));
+    EXPECT_FALSE(dlg->IsEnded());
+    EXPECT_TRUE(line.IsOpen(kPort));
+    EXPECT_FALSE(dlg->IsTimerSet(POLL_TIMER_ID));
+    EXPECT_EQ(address->text(), QString::number(kAddress));
+  }
+  EXPECT_EQ(Requests(), 0u);
+}
+
+TEST(AboutBoxTest, AltSpaceOnOkOpensOnlyTheSystemMenu) {
+  CAboutDlg about;
+  ASSERT_TRUE(about.Create());
+  QWidget* ok = about.GetDlgItem(IDOK);
+  ASSERT_EQ(about.GetSafeHwnd()->focusWidget(), ok);
+  SystemMenuWatcher watcher;
+  QTest::keyClick(ok, Qt::Key_Space, Qt::AltModifier);
+  ASSERT_EQ(watcher.Menus().size(), 1u);
+  EXPECT_EQ(watcher.Menus()[0].front(), "&Закрыть\tAlt+F4");
+  EXPECT_FALSE(about.IsEnded());
+}
+
 TEST_F(AboutAndSystemMenuTest, ReadingTimerKeepsTickingBehindTheAboutBox) {
   OpenWindowOnMeter();
   // A short period stands in for the reading period: only the arrival of

@@ -57,10 +57,14 @@ QWidget* MakeControl(const DlgItemTemplate& item, QWidget* parent) {
   return nullptr;
 }
 
+bool IsAltSpace(const QKeyEvent* event) {
+  return event->key() == Qt::Key_Space &&
+         (event->modifiers() & ~Qt::KeypadModifier) == Qt::AltModifier;
+}
+
 bool IsSystemMenuKey(const QKeyEvent* event) {
   const auto mods = event->modifiers() & ~Qt::KeypadModifier;
-  return (event->key() == Qt::Key_Space && mods == Qt::AltModifier) ||
-         (event->key() == Qt::Key_Menu && mods == Qt::NoModifier) ||
+  return IsAltSpace(event) || (event->key() == Qt::Key_Menu && mods == Qt::NoModifier) ||
          (event->key() == Qt::Key_F10 && mods == Qt::ShiftModifier);
 }
 
@@ -107,6 +111,8 @@ void DialogWindow::BuildControls(const DlgTemplate& dialogTemplate) {
     if (item.kind == ControlKind::PushButton && (item.style & BS_DEFPUSHBUTTON)) {
       m_defaultId = item.id;
     }
+
+    control->installEventFilter(this);
 
     const int id = item.id;
     if (auto* button = qobject_cast<QPushButton*>(control)) {
@@ -171,6 +177,17 @@ void DialogWindow::keyPressEvent(QKeyEvent* event) {
       break;
   }
   QDialog::keyPressEvent(event);
+}
+
+bool DialogWindow::eventFilter(QObject* watched, QEvent* event) {
+  // Alt+Space belongs to the window whichever control has the focus: the
+  // control must not take it as Space (a button would be pressed, an edit
+  // would type a blank over its selection).
+  if (event->type() == QEvent::KeyPress && IsAltSpace(static_cast<QKeyEvent*>(event))) {
+    ShowSystemMenu(mapToGlobal(QPoint(0, 0)));
+    return true;
+  }
+  return QDialog::eventFilter(watched, event);
 }
 
 void DialogWindow::closeEvent(QCloseEvent* event) {
