@@ -5,7 +5,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPixmap>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <functional>
@@ -18,6 +20,7 @@
 #include "meter/reading_cycle.h"
 #include "sim/sim_serial_port.h"
 #include "ui/about_dlg.h"
+#include "ui/framework/dialog_units.h"
 #include "ui/framework/dialog_window.h"
 #include "ui/framework/menu.h"
 #include "ui/framework/message_box_hook.h"
@@ -321,6 +324,31 @@ TEST(AboutBoxTest, TemplateTextsAndFocusOnOk) {
   }
   ASSERT_EQ(labels.size(), 4);
   EXPECT_EQ(labels[0], "ZLM Reader 1.0");
+}
+
+// The icon control takes the size of its icon at the template's corner,
+// so the whole 32x32 image shows.
+TEST(AboutBoxTest, IconControlIsItsIconsSizeAtTheTemplateCorner) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath("icon.png");
+  QPixmap image(32, 32);
+  image.fill(Qt::darkBlue);
+  ASSERT_TRUE(image.save(path));
+  SetIconResource(IDR_MAINFRAME, path);
+
+  CAboutDlg about;
+  ASSERT_TRUE(about.Create());
+  DialogWindow* box = about.GetSafeHwnd();
+  const QLabel* icon = nullptr;
+  for (const QLabel* label : box->findChildren<QLabel*>()) {
+    if (!label->pixmap().isNull()) icon = label;
+  }
+  ASSERT_NE(icon, nullptr);
+  const QPoint corner = DialogUnitsToPixels(BaseUnitsOf(box->font()), 11, 17, 20, 20).topLeft();
+  EXPECT_EQ(icon->geometry(), QRect(corner, QSize(32, 32)));
+  EXPECT_EQ(icon->pixmap().size(), QSize(32, 32));
+  EXPECT_TRUE(icon->contentsRect().contains(QRect(QPoint(0, 0), icon->pixmap().size())));
+  SetIconResource(IDR_MAINFRAME, QString());
 }
 
 TEST(AboutBoxTest, EndsOnOkEnterSpaceEscapeAndTheCloseButton) {

@@ -15,6 +15,9 @@
 
 namespace {
 
+// The size of a dialog's icon (the platform's large icon).
+constexpr QSize kIconSize(32, 32);
+
 QWidget* MakeControl(const DlgItemTemplate& item, QWidget* parent) {
   const QString text = QString::fromUtf8(item.text ? item.text : "");
   switch (item.kind) {
@@ -41,7 +44,7 @@ QWidget* MakeControl(const DlgItemTemplate& item, QWidget* parent) {
     case ControlKind::Icon: {
       auto* label = new QLabel(parent);
       if (HICON icon = LoadIconResource(item.iconId)) {
-        label->setPixmap(icon->pixmap(32, 32));
+        label->setPixmap(icon->pixmap(kIconSize));
       }
       label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
       return label;
@@ -99,6 +102,10 @@ void DialogWindow::BuildControls(const DlgTemplate& dialogTemplate) {
           std::max(1, (rect.height() - closed) / std::max(1, combo->fontMetrics().height()));
       combo->setMaxVisibleItems(lines);
       rect.setHeight(closed);
+    } else if (item.kind == ControlKind::Icon) {
+      // An icon control takes the size of its icon at the template's
+      // corner: the template's own size would cut the image off.
+      rect.setSize(kIconSize);
     }
     control->setGeometry(rect);
     const bool tabStop = (item.style & WS_TABSTOP) != 0;
