@@ -1,15 +1,18 @@
 // zlm-read against zlm-meter-sim over a real pseudo-terminal, both run as
 // programs, with a scratch configuration directory for the COM links.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
+#include <thread>
 
 #include "subprocess.h"
 
@@ -326,6 +329,54 @@ TEST_F(EndToEndTest, AddressWithLeadingZeroIsDecimal) {
   StopSimulator();
   EXPECT_EQ(read.exitCode, 0) << read.err;
   EXPECT_NE(read.out.find("\"address\":17,"), std::string::npos) << read.out;
+}
+
+// The simulator names its own slips: an answer it could not send in time
+// (it was stopped between the code and the checksum of a request) is
+// reported in its log as late, an answer sent at once is not.
+TEST_F(EndToEndTest, SimulatorLogsItsOwnLateAnswers) {
+  using namespace std::chrono_literals;
+  StartSimulator(Concat({"--address", "5"}, kFixedValues));
+  const int fd = ::open(m_device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(fd, 0);
+  // Sent without stick parity, a request is recognised by its checksum.
+  const unsigned char request[] = {5, 1, 6};
+  const auto answered = [fd] {
+    std::string got;
+    for (int i = 0; i < 100 && got.size() < 3 + 8; ++i) {
+      std::this_thread::sleep_for(10ms);
+      char buffer[64];
+      const ssize_t n = ::read(fd, buffer, sizeof buffer);
+      if (n > 0) got.append(buffer, static_cast<size_t>(n));
+    }
+    return got.size();
+  };
+  ASSERT_EQ(::write(fd, request, 3), 3);
+  EXPECT_EQ(answered(), 3u + 8u);
+
+  ASSERT_EQ(::write(fd, request, 2), 2);
+  std::this_thread::sleep_for(20ms);
+  m_simulator->Signal(SIGSTOP);
+  std::this_thread::sleep_for(20ms);
+  ASSERT_EQ(::write(fd, request + 2, 1), 1);
+  std::this_thread::sleep_for(60ms);
+  m_simulator->Signal(SIGCONT);
+  EXPECT_EQ(answered(), 3u + 8u);
+  ::close(fd);
+  StopSimulator();
+
+  std::ifstream log(LogPath());
+  std::vector<double> lateMs;
+  bool schedulingNoted = false;
+  for (std::string line; std::getline(log, line);) {
+    schedulingNoted = schedulingNoted || line.find(" note answering at ") != std::string::npos ||
+                      line.find(" note real-time scheduling not permitted") != std::string::npos;
+    const auto at = line.find(" late answer from meter 5");
+    if (at != std::string::npos) lateMs.push_back(std::stod(line.substr(line.rfind(": ") + 2)));
+  }
+  EXPECT_TRUE(schedulingNoted);
+  ASSERT_FALSE(lateMs.empty());
+  EXPECT_GE(lateMs.back(), 50.0);
 }
 
 }  // namespace
