@@ -148,7 +148,9 @@ bool MqttPublisher::Connection() {
         Log("%s refused the connection: %s", where.c_str(), m_refusal.c_str());
         break;
       }
-      if (Stopping()) break;
+      // A connection under way at the end may still deliver what is queued.
+      if (Stopping() && !drainBy) drainBy = Clock::now() + kDrainLimit;
+      if (drainBy && Clock::now() > *drainBy) break;
       if (Clock::now() > connectBy) {
         Log("no answer from %s", where.c_str());
         break;

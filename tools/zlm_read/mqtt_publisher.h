@@ -42,8 +42,9 @@ class MqttPublisher {
   MqttPublisher& operator=(const MqttPublisher&) = delete;
 
   void Publish(MqttMessage message);
-  // While connected, delivers what is queued (for up to 5 s), publishes
-  // "offline" and disconnects; then ends the thread. Idempotent.
+  // While connected, or while a connection is under way, delivers what is
+  // queued (for up to 5 s), publishes "offline" and disconnects; then ends
+  // the thread. Idempotent.
   void Stop();
 
  private:
