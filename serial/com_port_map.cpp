@@ -151,21 +151,6 @@ PortRoots DefaultPortRoots() {
   return roots;
 }
 
-std::optional<int> ParseComDevicePath(std::string_view path) {
-  constexpr std::string_view kPrefix = "\\\\.\\";
-  if (!path.starts_with(kPrefix)) return std::nullopt;
-  path.remove_prefix(kPrefix.size());
-  if (path.size() < 4) return std::nullopt;
-  for (size_t i = 0; i < 3; ++i) {
-    if ((path[i] | 0x20) != "com"[i]) return std::nullopt;
-  }
-  const std::string_view digits = path.substr(3);
-  if (digits.size() > 3 || (digits.size() > 1 && digits[0] == '0')) return std::nullopt;
-  const std::optional<int> n = ParseDigits(digits);
-  if (!n || *n > kMaxComPort) return std::nullopt;
-  return n;
-}
-
 ComPortMap::ComPortMap(PortRoots roots) : m_roots(std::move(roots)) {
   m_inotifyFd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
 }

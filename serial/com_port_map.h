@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "serial/port_discovery.h"
+
 // Where the program looks for serial devices. Every path the COM number
 // mapping and the port locks read is taken from here, so tests can point
 // them at a scratch directory.
@@ -19,11 +21,6 @@ struct PortRoots {
 // ${XDG_CONFIG_HOME:-$HOME/.config}/zlm-reader/ports, /dev, /sys, and the
 // first of /run/lock, /var/lock that is a directory.
 PortRoots DefaultPortRoots();
-
-// The port number of a device path "\\.\COMn": n in decimal without leading
-// zeros, 0..255 ("COM" in any case, as the platform this naming comes from
-// takes it). Anything else gives nothing.
-std::optional<int> ParseComDevicePath(std::string_view path);
 
 inline constexpr int kMaxComPort = 255;
 

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "serial/serial_port.h"
@@ -20,6 +22,11 @@ inline constexpr COMMTIMEOUTS kPortTimeouts{0xFFFFFFFF, 0, 0, 0, 1000};
 
 // "\\.\COM" and n in decimal: "\\.\COM7".
 std::string ComDevicePath(int n);
+
+// The port number of a device path "\\.\COMn": n in decimal without leading
+// zeros, 0..255 ("COM" in any case, as Windows takes it). Anything else gives
+// nothing.
+std::optional<int> ParseComDevicePath(std::string_view path);
 
 // Test-opens ports 1..255 in order, closing each one that opens at once;
 // returns the numbers that opened.
