@@ -112,10 +112,6 @@ read_meter --port "COM$com" --address 32
 expect "address 32" 3 "Incorrect Adres ZLM"
 read_meter --port "COM$com" --address 1
 expect "no such port" 4 "No free COM ports"
-read_meter --port "COM1x" --address 1
-expect "not a COM name" 4 "No free COM ports"
-read_meter --port "COM$com" --address 1 --format xml
-[[ $code == 2 ]] || fail "bad format: exit $code"
 
 # 3. A COM link to something that is no serial line is refused, untouched.
 : >"$work/plain-file"
