@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "serial/port_discovery.h"
+#include "serial/com_name.h"
 
 // Where the program looks for serial devices. Every path the COM number
 // mapping and the port locks read is taken from here, so tests can point
@@ -21,8 +21,6 @@ struct PortRoots {
 // ${XDG_CONFIG_HOME:-$HOME/.config}/zlm-reader/ports, /dev, /sys, and the
 // first of /run/lock, /var/lock that is a directory.
 PortRoots DefaultPortRoots();
-
-inline constexpr int kMaxComPort = 255;
 
 struct ComPortEntry {
   int number = 0;

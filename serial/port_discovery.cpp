@@ -1,28 +1,7 @@
 #include "serial/port_discovery.h"
 
-#include <charconv>
 #include <climits>
 #include <cstdio>
-
-std::string ComDevicePath(int n) { return "\\\\.\\COM" + std::to_string(n); }
-
-std::optional<int> ParseComDevicePath(std::string_view path) {
-  constexpr std::string_view kPrefix = "\\\\.\\";
-  if (!path.starts_with(kPrefix)) return std::nullopt;
-  path.remove_prefix(kPrefix.size());
-  if (path.size() < 4 || path.size() > 6) return std::nullopt;
-  for (size_t i = 0; i < 3; ++i) {
-    if ((path[i] | 0x20) != "com"[i]) return std::nullopt;
-  }
-  const std::string_view digits = path.substr(3);
-  if (digits.size() > 1 && digits[0] == '0') return std::nullopt;
-  int n = 0;
-  const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), n);
-  if (ec != std::errc() || end != digits.data() + digits.size() || n < 0 || n > kLastScannedPort) {
-    return std::nullopt;
-  }
-  return n;
-}
 
 std::vector<int> ScanFreePorts(SerialPort& port) {
   std::vector<int> ports;
@@ -69,9 +48,5 @@ void ApplyBaseline(SerialPort& port, HANDLE h) {
   DCB dcb{};
   port.GetCommState(h, dcb);
   port.SetCommTimeouts(h, kPortTimeouts);
-  dcb.ByteSize = 8;
-  dcb.Parity = NOPARITY;
-  dcb.StopBits = ONESTOPBIT;
-  dcb.BaudRate = 9600;
-  port.SetCommState(h, dcb);
+  port.SetCommState(h, Baseline8N1(dcb));
 }

@@ -1,10 +1,9 @@
 #pragma once
 
-#include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
+#include "serial/com_name.h"
 #include "serial/serial_port.h"
 
 // Finding, naming and preparing serial ports for the port list, over any
@@ -19,14 +18,6 @@ inline constexpr int kLastScannedPort = 255;
 // The timeout set of every opened port: reads return at once with what has
 // arrived, a write gives up after 1000 ms in all.
 inline constexpr COMMTIMEOUTS kPortTimeouts{0xFFFFFFFF, 0, 0, 0, 1000};
-
-// "\\.\COM" and n in decimal: "\\.\COM7".
-std::string ComDevicePath(int n);
-
-// The port number of a device path "\\.\COMn": n in decimal without leading
-// zeros, 0..255 ("COM" in any case, as Windows takes it). Anything else gives
-// nothing.
-std::optional<int> ParseComDevicePath(std::string_view path);
 
 // Test-opens ports 1..255 in order, closing each one that opens at once;
 // returns the numbers that opened.

@@ -84,6 +84,16 @@ struct COMMTIMEOUTS {
 
 #endif
 
+// dcb with 9600 baud, 8 data bits, no parity and one stop bit: the line a
+// freshly opened port is given before the meter protocol changes its parity.
+inline DCB Baseline8N1(DCB dcb) {
+  dcb.BaudRate = 9600;
+  dcb.ByteSize = 8;
+  dcb.Parity = NOPARITY;
+  dcb.StopBits = ONESTOPBIT;
+  return dcb;
+}
+
 // Parses device-control text such as "baud=9600 parity=M data=8 stop=1
 // rts=on dtr=on" into dcb: the named fields are set, flow control is turned
 // off, everything else keeps its value. Touches no device. Returns false

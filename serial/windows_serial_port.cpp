@@ -28,7 +28,9 @@ WindowsSerialPort::~WindowsSerialPort() {
 HANDLE WindowsSerialPort::CreateFile(const std::string& path) {
   const std::optional<int> number = ParseComDevicePath(path);
   if (!number) return INVALID_HANDLE_VALUE;
-  const std::wstring device = L"\\\\.\\COM" + std::to_wstring(*number);
+  // Formed again from the number, so only a COM port's name reaches the system.
+  const std::string path8 = ComDevicePath(*number);
+  const std::wstring device(path8.begin(), path8.end());
   const HANDLE h = ::CreateFileW(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return INVALID_HANDLE_VALUE;

@@ -10,7 +10,7 @@
 #include <memory>
 #include <sstream>
 
-#include "subprocess.h"
+#include "tests/support/subprocess.h"
 
 namespace {
 
@@ -39,7 +39,7 @@ class EndToEndTest : public ::testing::Test {
     fs::remove_all(m_config, ignored);
   }
 
-  std::vector<std::string> Env() const { return {"XDG_CONFIG_HOME=" + m_config.string()}; }
+  EnvChanges Env() const { return {{"XDG_CONFIG_HOME", m_config.string()}}; }
   fs::path PortDir() const { return m_config / "zlm-reader" / "ports"; }
   fs::path LogPath() const { return m_config / "traffic.log"; }
 
