@@ -2,9 +2,6 @@
 // or repeatedly, and prints them as a table, CSV, JSON lines or InfluxDB line
 // protocol, or publishes them to an MQTT broker.
 
-#include <signal.h>
-#include <time.h>
-
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <chrono>
@@ -20,9 +17,10 @@
 #include "meter/read_exchange.h"
 #include "meter/reading_cycle.h"
 #include "meter/reading_output.h"
-#include "serial/linux_serial_port.h"
+#include "serial/platform_serial_port.h"
 #include "serial/port_discovery.h"
 #include "tools/zlm_read/address_list.h"
+#include "tools/zlm_read/console.h"
 #include "tools/zlm_read/print_sink.h"
 #include "ui/framework/number_text.h"
 #ifdef ZLM_WITH_MQTT
@@ -69,34 +67,10 @@ std::chrono::steady_clock::time_point CycleStart(std::chrono::steady_clock::time
   return start + period * cycle;
 }
 
-// Waits until the time or a stop signal (blocked, so it is taken only here,
-// between cycles). A signal already pending is taken even when the time has
-// passed, so cycles that follow one another without a pause still stop.
-// True when a stop signal came.
-bool WaitForStop(const sigset_t& stopSignals, std::chrono::steady_clock::time_point until) {
-  for (;;) {
-    const auto left = std::max(until - std::chrono::steady_clock::now(),
-                               std::chrono::steady_clock::duration::zero());
-    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
-    const timespec timeout{static_cast<time_t>(ns / 1'000'000'000),
-                           static_cast<long>(ns % 1'000'000'000)};
-    if (::sigtimedwait(&stopSignals, nullptr, &timeout) > 0) return true;
-    if (ns == 0) return false;
-  }
-}
-
-bool StopPending(const sigset_t& stopSignals) {
-  sigset_t pending;
-  sigpending(&pending);
-  for (const int signal : {SIGINT, SIGTERM}) {
-    if (sigismember(&stopSignals, signal) && sigismember(&pending, signal)) return true;
-  }
-  return false;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
+  UseUtf8Output();
   std::string port;
   std::vector<std::string> addressTexts;
   std::string intervalText;
@@ -113,13 +87,10 @@ int main(int argc, char** argv) {
       "Exit codes: 0 every reading succeeded; 1 a reading failed (its message on stderr: e.g.\n"
       "\"No answer from ZLM\", \"SetCommState M1 error\", \"Error reading (mnogitel>8)\");\n"
       "2 bad command line; 3 \"Incorrect Adres ZLM\" (address not 0..31 or 255);\n"
-      "4 \"No free COM ports\" (the port does not exist, is no serial device, or is in use).\n"
-      "Ctrl+C or SIGTERM ends after the cycle in progress, with the exit code so far.",
+      "4 \"No free COM ports\" (the port does not exist, is no serial device, or is in use).\n" +
+          std::string(kStopHelp) + " ends after the meter in progress, with the exit code so far.",
       "zlm-read"};
-  app.add_option("--port", port,
-                 "COMn (through the same COM mapping as the window's port list) or a device "
-                 "path such as /dev/ttyUSB0")
-      ->required();
+  app.add_option("--port", port, kPortHelp)->required();
   app.add_option("--address", addressTexts,
                  "Meter address: 0..31, or 255 for the only meter; decimal, as typed in the "
                  "window's address field. Several meters: 1,3,7 or the option repeated")
@@ -174,15 +145,8 @@ int main(int argc, char** argv) {
     if (!IsValidMeterAddress(address)) return Fail(kMsgIncorrectAddress, kExitBadAddress);
   }
 
-  // The stop signals stay pending during a cycle, so the port is always
-  // closed properly (a pty would otherwise stay marked exclusive).
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
-
-  LinuxSerialPort line;
+  StopRequests stop;
+  PlatformSerialPort line;
   const HANDLE h = line.CreateFile(DevicePathOf(port));
   if (h == INVALID_HANDLE_VALUE) return Fail(kMsgNoFreePort, kExitNoPort);
   ApplyBaseline(line, h);
@@ -209,10 +173,10 @@ int main(int argc, char** argv) {
   int exitCode = kExitOk;
   const auto start = std::chrono::steady_clock::now();
   for (long cycle = 0; forever || cycle < count; ++cycle) {
-    if (WaitForStop(stopSignals, CycleStart(start, period, cycle))) break;
+    if (stop.WaitUntil(CycleStart(start, period, cycle))) break;
     for (const int address : addresses.addresses) {
-      // A stop signal is taken between meters too; the meter in progress is finished.
-      if (address != addresses.addresses.front() && StopPending(stopSignals)) break;
+      // A stop request is taken between meters too; the meter in progress is finished.
+      if (address != addresses.addresses.front() && stop.Pending()) break;
       const auto time = std::chrono::system_clock::now();
       CycleResult result = ReadAllParameters(line, h, address);
       if (result.error) {
