@@ -7,12 +7,14 @@ std::string ComDevicePath(int n) { return "\\\\.\\COM" + std::to_string(n); }
 
 std::vector<int> ScanFreePorts(SerialPort& port) {
   std::vector<int> ports;
+  port.BeginPortScan();
   for (int n = kFirstScannedPort; n <= kLastScannedPort; ++n) {
     const HANDLE h = port.CreateFile(ComDevicePath(n));
     if (h == INVALID_HANDLE_VALUE) continue;
     port.CloseHandle(h);
     ports.push_back(n);
   }
+  port.EndPortScan();
   return ports;
 }
 
