@@ -34,8 +34,10 @@ class TerminalUsers {
     pid_t pid;
   };
 
-  void ReadControllingTerminal(int pidDir);
-  void ReadDescriptors(int pidDir, pid_t pid);
+  void ReadControllingTerminal(int procFd, const std::string& pid);
+  void ReadDescriptors(int procFd, const std::string& pid, pid_t pidNumber);
+  void ReadDescriptor(int procFd, int fdDir, const std::string& pid, const char* fd,
+                      pid_t pidNumber);
 
   std::vector<dev_t> m_controlling;
   std::vector<Held> m_held;
