@@ -20,7 +20,6 @@
 #include <vector>
 
 #include "bench/simulator_thread.h"
-#include "meter/read_exchange.h"
 #include "meter/reading_cycle.h"
 #include "serial/linux_serial_port.h"
 #include "serial/port_discovery.h"
@@ -62,12 +61,10 @@ bool BenchCycle(LinuxSerialPort& line, HANDLE h, int cycles) {
   std::vector<double> waitsMs;
   for (int i = 0; i < cycles; ++i) {
     Clock::time_point start = Clock::now();
-    for (const ParameterInfo& parameter : kParameters) {
-      const ExchangeResult result = ExchangeParameter(line, h, 1, parameter.code);
-      if (result.error) {
-        std::printf("  exchange of code %d failed: %s\n", parameter.code, result.error);
-        return false;
-      }
+    const CycleResult result = ReadAllParameters(line, h, 1);
+    if (result.error) {
+      std::printf("  exchange of code %d failed: %s\n", result.failedCode, result.error);
+      return false;
     }
     cycleMs.push_back(MsSince(start));
 

@@ -1,6 +1,7 @@
 #include "bench/simulator_thread.h"
 
-#include "tools/zlm_meter_sim/com_link.h"
+#include "sim/com_link.h"
+#include "sim/meter_values.h"
 
 SimulatorThread::SimulatorThread(const std::string& portDir) : m_portDir(portDir) {
   m_line = PtyLine::Open();
@@ -16,7 +17,8 @@ SimulatorThread::SimulatorThread(const std::string& portDir) : m_portDir(portDir
   BusMeter meter;
   meter.address = 1;
   meter.frozen = true;
-  m_bus = std::make_unique<MeterBus>(std::vector<BusMeter>{meter}, BusFaults{});
+  m_bus = std::make_unique<MeterBus>();
+  AttachMetersInService(*m_bus, {meter}, {});
   m_server = std::make_unique<MeterServer>(*m_line, *m_bus, m_log);
   m_thread = std::thread([this] { m_server->Run([this] { return m_stop.load(); }, nullptr); });
 }

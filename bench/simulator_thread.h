@@ -5,7 +5,7 @@
 #include <string>
 #include <thread>
 
-#include "tools/zlm_meter_sim/meter_server.h"
+#include "sim/meter_server.h"
 
 // The pty simulator served from a thread of the benchmark itself, with its
 // COM link in a scratch port directory: the measured reader and the meter

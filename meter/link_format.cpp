@@ -10,6 +10,10 @@ MeterRequest MakeRequest(int32_t address, int32_t code) {
 
 int32_t DecodeBcd(BYTE b) { return (b >> 4) * 10 + (b & 0x0F); }
 
+BYTE EncodeBcd(int32_t twoDigits) {
+  return static_cast<BYTE>((twoDigits / 10) << 4 | twoDigits % 10);
+}
+
 int FindEchoShift(const ReceiveBlock& block, const MeterRequest& request) {
   const BYTE a = request.address;
   const BYTE c = request.code;
@@ -38,5 +42,5 @@ double ScaleValue(double raw, int32_t position) {
 }
 
 bool IsValidMeterAddress(int32_t address) {
-  return (address >= 0 && address <= 31) || address == 255;
+  return (address >= 0 && address <= kMaxBusAddress) || address == kSingleMeterAddress;
 }

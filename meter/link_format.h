@@ -28,6 +28,8 @@ using ReceiveBlock = std::array<BYTE, kBlockLength>;
 // Packed BCD, high nibble tens. Nibbles are not validated: 0x0A gives 10,
 // 0xFF gives 165.
 int32_t DecodeBcd(BYTE b);
+// Two decimal digits 0..99 as packed BCD: 12 gives 0x12.
+BYTE EncodeBcd(int32_t twoDigits);
 
 // Where the echo of the request sits in the block: 0 for a clean echo at
 // positions 0..2, -1 and -2 for one or two stray bytes ahead of it, +1 when
@@ -53,5 +55,8 @@ inline constexpr int32_t kMaxPosition = 8;
 // is. position must not be negative (a decoded one never is).
 double ScaleValue(double raw, int32_t position);
 
-// 0..31 address one meter of a shared line; 255 the only meter on a line.
+// 0..31 address one meter of a shared line; 255 the only meter on a line,
+// which every meter takes as its own.
+inline constexpr int32_t kMaxBusAddress = 31;
+inline constexpr int32_t kSingleMeterAddress = 255;
 bool IsValidMeterAddress(int32_t address);

@@ -1,7 +1,12 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "serial/serial_port.h"
 
 // The seven parameters read every poll period, in reading order (the order
 // of the fields on screen: flow in l/min comes before flow in per cent).
@@ -21,6 +26,42 @@ inline constexpr std::array<ParameterInfo, 7> kParameters = {{
     {119, "nominal_diameter", "mm"},
 }};
 
+// The row of each quantity in kParameters.
+enum ParameterRow : std::size_t {
+  kVolumeM3,
+  kVolumeL,
+  kHours,
+  kFlowM3h,
+  kFlowLmin,
+  kFlowPercent,
+  kNominalDiameter,
+};
+
+// One value per row of kParameters.
+using ParameterValues = std::array<double, kParameters.size()>;
+
+// The row of a code of the cycle; nothing for any other code.
+std::optional<std::size_t> RowOf(int32_t code);
+
 // The reading timer: one cycle over kParameters per tick.
 inline constexpr int POLL_TIMER_ID = 1;
 inline constexpr unsigned POLL_PERIOD_MS = 2000;
+
+struct Reading {
+  int32_t code;
+  int32_t position;  // digits before the decimal point, 0..8
+  double raw;        // the eight-digit value N
+  double value;      // N scaled by the position
+};
+
+struct CycleResult {
+  const char* error = nullptr;  // message of the failing step; nullptr on success
+  int32_t failedCode = 0;
+  std::vector<Reading> readings;  // in reading order; those read before a failure
+};
+
+// One cycle without a window: every parameter in order with the exchange,
+// each scaled, stopping at the first failure; ReadStatus follows each
+// exchange. The port is open with baseline settings and the address passes
+// IsValidMeterAddress.
+CycleResult ReadAllParameters(SerialPort& port, HANDLE h, int32_t address);

@@ -35,11 +35,9 @@ std::optional<int> ParseDigits(std::string_view text) {
 
 // "COMn" as an override link name: exact spelling, 1..255, no leading zeros.
 std::optional<int> ParseOverrideName(std::string_view name) {
-  if (name.substr(0, 3) != "COM") return std::nullopt;
-  const std::string_view digits = name.substr(3);
-  if (digits.size() > 3 || digits.starts_with('0')) return std::nullopt;
-  const std::optional<int> n = ParseDigits(digits);
-  if (!n || *n < 1 || *n > kMaxComPort) return std::nullopt;
+  if (!name.starts_with("COM")) return std::nullopt;
+  const std::optional<int> n = ParseComName(name);
+  if (!n || *n < 1) return std::nullopt;
   return n;
 }
 
@@ -153,21 +151,6 @@ PortRoots DefaultPortRoots() {
     }
   }
   return roots;
-}
-
-std::optional<int> ParseComDevicePath(std::string_view path) {
-  constexpr std::string_view kPrefix = "\\\\.\\";
-  if (!path.starts_with(kPrefix)) return std::nullopt;
-  path.remove_prefix(kPrefix.size());
-  if (path.size() < 4) return std::nullopt;
-  for (size_t i = 0; i < 3; ++i) {
-    if ((path[i] | 0x20) != "com"[i]) return std::nullopt;
-  }
-  const std::string_view digits = path.substr(3);
-  if (digits.size() > 3 || (digits.size() > 1 && digits[0] == '0')) return std::nullopt;
-  const std::optional<int> n = ParseDigits(digits);
-  if (!n || *n > kMaxComPort) return std::nullopt;
-  return n;
 }
 
 ComPortMap::ComPortMap(PortRoots roots) : m_roots(std::move(roots)) {

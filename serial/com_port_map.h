@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "serial/com_name.h"
+
 // Where the program looks for serial devices. Every path the COM number
 // mapping and the port locks read is taken from here, so tests can point
 // them at a scratch directory.
@@ -21,13 +23,6 @@ struct PortRoots {
 // ZLM_SYSTEM_ROOT stands in for / in the last three, so a test can run the
 // programs against devices it made without reaching the machine's own.
 PortRoots DefaultPortRoots();
-
-// The port number of a device path "\\.\COMn": n in decimal without leading
-// zeros, 0..255 ("COM" in any case, as the platform this naming comes from
-// takes it). Anything else gives nothing.
-std::optional<int> ParseComDevicePath(std::string_view path);
-
-inline constexpr int kMaxComPort = 255;
 
 struct ComPortEntry {
   int number = 0;

@@ -3,8 +3,6 @@
 #include <climits>
 #include <cstdio>
 
-std::string ComDevicePath(int n) { return "\\\\.\\COM" + std::to_string(n); }
-
 std::vector<int> ScanFreePorts(SerialPort& port) {
   std::vector<int> ports;
   port.BeginPortScan();
@@ -52,9 +50,5 @@ void ApplyBaseline(SerialPort& port, HANDLE h) {
   DCB dcb{};
   port.GetCommState(h, dcb);
   port.SetCommTimeouts(h, kPortTimeouts);
-  dcb.ByteSize = 8;
-  dcb.Parity = NOPARITY;
-  dcb.StopBits = ONESTOPBIT;
-  dcb.BaudRate = 9600;
-  port.SetCommState(h, dcb);
+  port.SetCommState(h, Baseline8N1(dcb));
 }

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "serial/com_name.h"
 #include "serial/serial_port.h"
 
 // Finding, naming and preparing serial ports for the port list, over any
@@ -17,9 +18,6 @@ inline constexpr int kLastScannedPort = 255;
 // The timeout set of every opened port: reads return at once with what has
 // arrived, a write gives up after 1000 ms in all.
 inline constexpr COMMTIMEOUTS kPortTimeouts{0xFFFFFFFF, 0, 0, 0, 1000};
-
-// "\\.\COM" and n in decimal: "\\.\COM7".
-std::string ComDevicePath(int n);
 
 // Test-opens ports 1..255 in order, closing each one that opens at once;
 // returns the numbers that opened.

@@ -58,6 +58,16 @@ struct DCB {
   friend bool operator==(const DCB&, const DCB&) = default;
 };
 
+// dcb with 9600 baud, 8 data bits, no parity and one stop bit: the line a
+// freshly opened port is given before the meter protocol changes its parity.
+inline DCB Baseline8N1(DCB dcb) {
+  dcb.BaudRate = 9600;
+  dcb.ByteSize = 8;
+  dcb.Parity = NOPARITY;
+  dcb.StopBits = ONESTOPBIT;
+  return dcb;
+}
+
 // Timeout set, all values in milliseconds.
 struct COMMTIMEOUTS {
   DWORD ReadIntervalTimeout = 0;

@@ -1,19 +1,14 @@
 #include "sim/meter_values.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
-
-#include "meter/reading_cycle.h"
 
 namespace {
 
 constexpr double kFullScaleVelocity = 10.0;  // m/s
 constexpr double kSecondsPerHour = 3600.0;
 constexpr double kCounterModulus = 1e8;  // eight digits
-
-BYTE EncodeBcd(int32_t twoDigits) {
-  return static_cast<BYTE>((twoDigits / 10) << 4 | twoDigits % 10);
-}
 
 }  // namespace
 
@@ -25,56 +20,28 @@ double FullScaleFlowM3h(double nominalDiameterMm) {
 MeterReadings ReadingsAt(const FlowProfile& profile, double seconds) {
   const double omega = 2 * std::numbers::pi / profile.periodSeconds;
   const double mean = profile.meanFlowM3h;
-  MeterReadings r;
-  r.nominalDiameterMm = profile.nominalDiameterMm;
-  r.flowM3h = mean * (1 + profile.swing * std::sin(omega * seconds));
-  r.flowLmin = r.flowM3h * 1000 / 60;
+  MeterReadings r{};
+  r[kNominalDiameter] = profile.nominalDiameterMm;
+  r[kFlowM3h] = mean * (1 + profile.swing * std::sin(omega * seconds));
+  r[kFlowLmin] = r[kFlowM3h] * 1000 / 60;
   const double fullScale = FullScaleFlowM3h(profile.nominalDiameterMm);
-  r.flowPercent = fullScale > 0 ? r.flowM3h / fullScale * 100 : 0;
+  r[kFlowPercent] = fullScale > 0 ? r[kFlowM3h] / fullScale * 100 : 0;
   // The integral of the flow from the start, in m3.
   const double integral =
       mean * (seconds + profile.swing / omega * (1 - std::cos(omega * seconds))) / kSecondsPerHour;
-  r.volumeM3 = profile.startVolumeM3 + integral;
-  r.volumeL = r.volumeM3 * 1000;
-  r.hours = profile.startHours + seconds / kSecondsPerHour;
+  r[kVolumeM3] = profile.startVolumeM3 + integral;
+  r[kVolumeL] = r[kVolumeM3] * 1000;
+  r[kHours] = profile.startHours + seconds / kSecondsPerHour;
   return r;
 }
 
-namespace {
-
-// The member of a reading-cycle code; nullptr for other codes. A template
-// so one table serves the const and the mutable record.
-template <typename Readings>
-auto* Field(Readings& r, int32_t code) {
-  switch (code) {
-    case 1:
-      return &r.volumeM3;
-    case 2:
-      return &r.volumeL;
-    case 3:
-      return &r.hours;
-    case 4:
-      return &r.flowM3h;
-    case 5:
-      return &r.flowPercent;
-    case 6:
-      return &r.flowLmin;
-    case 119:
-      return &r.nominalDiameterMm;
-    default:
-      return static_cast<decltype(&r.volumeM3)>(nullptr);
-  }
-}
-
-}  // namespace
-
 double ReadingOf(const MeterReadings& readings, int32_t code) {
-  const double* field = Field(readings, code);
-  return field ? *field : 0;
+  const std::optional<std::size_t> row = RowOf(code);
+  return row ? readings[*row] : 0;
 }
 
 void SetReading(MeterReadings& readings, int32_t code, double value) {
-  if (double* field = Field(readings, code)) *field = value;
+  if (const std::optional<std::size_t> row = RowOf(code)) readings[*row] = value;
 }
 
 EncodedReading EncodeReading(double value) {
@@ -91,15 +58,40 @@ EncodedReading EncodeReading(double value) {
   return {static_cast<int32_t>(n < kCounterModulus ? n : n - kCounterModulus), 8};
 }
 
-ZlmMeter::RawValue RawValueOf(const EncodedReading& reading) {
-  const int32_t n = reading.n;
-  return {EncodeBcd(reading.p), EncodeBcd(n / 1'000'000), EncodeBcd(n / 10'000 % 100),
-          EncodeBcd(n / 100 % 100), EncodeBcd(n % 100)};
+void ApplyReadings(ZlmMeter& meter, const MeterReadings& readings, const AnswerFaults& faults) {
+  constexpr BYTE kPositionTooLarge = 0x09;
+  for (std::size_t row = 0; row < kParameters.size(); ++row) {
+    const int32_t code = kParameters[row].code;
+    const EncodedReading encoded = EncodeReading(readings[row]);
+    meter.SetValue(code, encoded.n, encoded.p);
+    if (!faults.invalidBcd && !faults.positionTooLarge) continue;
+    ZlmMeter::RawValue raw = ZlmMeter::Encode(encoded.n, encoded.p);
+    if (faults.positionTooLarge) raw[0] = kPositionTooLarge;
+    if (faults.invalidBcd) {
+      std::copy(std::begin(kInvalidBcdDigits), std::end(kInvalidBcdDigits), raw.begin() + 1);
+    }
+    meter.SetRawValue(code, raw);
+  }
 }
 
-void ApplyReadings(ZlmMeter& meter, const MeterReadings& readings) {
-  for (const ParameterInfo& parameter : kParameters) {
-    const EncodedReading encoded = EncodeReading(ReadingOf(readings, parameter.code));
-    meter.SetValue(parameter.code, encoded.n, encoded.p);
-  }
+void AttachMetersInService(MeterBus& bus, const std::vector<BusMeter>& meters,
+                           const AnswerFaults& faults) {
+  struct Station {
+    BusMeter config;
+    ZlmMeter* meter;
+  };
+  std::vector<Station> stations;
+  for (const BusMeter& config : meters)
+    stations.push_back({config, &bus.AttachMeter(config.address)});
+  const auto refresh = [stations, faults](std::uint64_t nowUs) {
+    for (const Station& station : stations) {
+      const BusMeter& config = station.config;
+      const double seconds = config.frozen ? 0.0 : static_cast<double>(nowUs) / 1e6;
+      MeterReadings readings = ReadingsAt(config.profile, seconds);
+      for (const auto& [code, value] : config.fixed) SetReading(readings, code, value);
+      ApplyReadings(*station.meter, readings, faults);
+    }
+  };
+  refresh(0);
+  bus.OnRequest(refresh);
 }

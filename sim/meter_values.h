@@ -1,21 +1,18 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <vector>
 
+#include "meter/reading_cycle.h"
+#include "sim/meter_bus.h"
 #include "sim/zlm_meter.h"
 
 // The readings of a meter in service, as numbers, and how they become the
 // digits and decimal position of its answers.
 
-struct MeterReadings {
-  double volumeM3 = 0;
-  double volumeL = 0;
-  double hours = 0;
-  double flowM3h = 0;
-  double flowLmin = 0;
-  double flowPercent = 0;
-  double nominalDiameterMm = 0;
-};
+// By row of the reading cycle's parameter table.
+using MeterReadings = ParameterValues;
 
 // A meter in steady service: the flow swings slowly around its mean, the two
 // volume counters integrate it, the hours counter runs with the clock. The
@@ -49,8 +46,27 @@ struct EncodedReading {
 };
 EncodedReading EncodeReading(double value);
 
-// R2..R6 of an answer carrying the reading.
-ZlmMeter::RawValue RawValueOf(const EncodedReading& reading);
+// Answers no sound meter gives, on every code of the reading cycle.
+struct AnswerFaults {
+  bool invalidBcd = false;        // value digits carry nibbles above 9
+  bool positionTooLarge = false;  // decimal position 9
+};
+
+// The value digits sent under invalidBcd (decoded as 20 31 42 53).
+inline constexpr BYTE kInvalidBcdDigits[4] = {0x1A, 0x2B, 0x3C, 0x4D};
 
 // Sets every code of the reading cycle on the meter.
-void ApplyReadings(ZlmMeter& meter, const MeterReadings& readings);
+void ApplyReadings(ZlmMeter& meter, const MeterReadings& readings, const AnswerFaults& faults = {});
+
+// One meter in service and where its readings come from.
+struct BusMeter {
+  int32_t address = 1;
+  FlowProfile profile{};
+  bool frozen = false;                // readings stay those of the start
+  std::map<int32_t, double> fixed{};  // code -> reading, whatever the profile says
+};
+
+// Puts the meters on the bus with the readings of their profiles as of each
+// request (seconds on the bus's clock), fixed readings and faults applied.
+void AttachMetersInService(MeterBus& bus, const std::vector<BusMeter>& meters,
+                           const AnswerFaults& faults);

@@ -2,22 +2,8 @@
 
 #include <algorithm>
 #include <bit>
-#include <charconv>
-#include <string_view>
 
 namespace {
-
-constexpr std::string_view kPathPrefix = R"(\\.\COM)";
-
-// Port number of "\\.\COMn" (decimal, no leading zero), or 0.
-int PortNumberOf(const std::string& path) {
-  if (!path.starts_with(kPathPrefix)) return 0;
-  const std::string_view digits = std::string_view(path).substr(kPathPrefix.size());
-  if (digits.empty() || digits[0] == '0') return 0;
-  int n = 0;
-  const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), n);
-  return ec == std::errc() && end == digits.data() + digits.size() ? n : 0;
-}
 
 NinthBit NinthBitOf(const DCB& dcb, BYTE value) {
   const bool oddOnes = std::popcount(value) % 2 == 1;
@@ -36,11 +22,7 @@ NinthBit NinthBitOf(const DCB& dcb, BYTE value) {
 }
 
 DCB FreshDeviceSettings() {
-  DCB dcb;
-  dcb.BaudRate = 9600;
-  dcb.ByteSize = 8;
-  dcb.Parity = NOPARITY;
-  dcb.StopBits = ONESTOPBIT;
+  DCB dcb = Baseline8N1({});
   dcb.fDtrControl = DTR_CONTROL_ENABLE;
   dcb.fRtsControl = RTS_CONTROL_ENABLE;
   dcb.fBinary = true;
@@ -48,8 +30,6 @@ DCB FreshDeviceSettings() {
 }
 
 }  // namespace
-
-std::string SimSerialPort::PathOf(int n) { return std::string(kPathPrefix) + std::to_string(n); }
 
 void SimSerialPort::AddPort(int n) {
   Port& port = ports_[n];
@@ -65,25 +45,28 @@ void SimSerialPort::RemovePort(int n) {
   ++port.generation;
   port.owner = INVALID_HANDLE_VALUE;
   port.received.clear();
-  port.late.clear();
+  port.arriving.clear();
 }
 
 void SimSerialPort::HoldPort(int n, bool held) { ports_[n].held = held; }
 
 ZlmMeter& SimSerialPort::AttachMeter(int port, int32_t address) {
-  return ports_[port].meters.emplace_back(address);
+  return ports_[port].bus.AttachMeter(address);
 }
 
-void SimSerialPort::SetEcho(int port, bool on) { ports_[port].echo = on; }
+void SimSerialPort::SetEcho(int port, bool on) { ports_[port].bus.SetEcho(on); }
 
 void SimSerialPort::SetFaults(int port, const SimFaults& faults) {
   Port& p = ports_[port];
   p.faults = faults;
+  p.bus.SetFaults(faults.bus);
   p.writesSinceFaults = 0;
 }
 
 void SimSerialPort::Deliver(int port, const std::vector<BYTE>& bytes) {
-  std::deque<BYTE>& received = ports_[port].received;
+  Port& p = ports_[port];
+  Arrive(p);
+  std::deque<BYTE>& received = p.received;
   received.insert(received.end(), bytes.begin(), bytes.end());
 }
 
@@ -115,7 +98,12 @@ const std::vector<WrittenByte>& SimSerialPort::Written(int port) const {
 
 std::size_t SimSerialPort::QueuedBytes(int port) const {
   const Port* p = Find(port);
-  return p ? p->received.size() : 0;
+  if (!p) return 0;
+  std::size_t queued = p->received.size();
+  for (const Transmission& t : p->arriving) {
+    if (t.dueUs <= nowMs_ * 1000) queued += t.bytes.size();
+  }
+  return queued;
 }
 
 SimSerialPort::Port* SimSerialPort::Live(HANDLE h) {
@@ -127,7 +115,7 @@ SimSerialPort::Port* SimSerialPort::Live(HANDLE h) {
 
 HANDLE SimSerialPort::CreateFile(const std::string& path) {
   openAttempts_.push_back(path);
-  const auto it = ports_.find(PortNumberOf(path));
+  const auto it = ports_.find(ParseComDevicePath(path).value_or(0));
   if (it == ports_.end()) return INVALID_HANDLE_VALUE;
   Port& port = it->second;
   if (!port.present || port.held || port.owner != INVALID_HANDLE_VALUE) return INVALID_HANDLE_VALUE;
@@ -201,43 +189,38 @@ bool SimSerialPort::WriteFile(HANDLE h, const BYTE* data, DWORD length, DWORD& w
 void SimSerialPort::Transmit(Port& port, BYTE value) {
   const NinthBit bit = NinthBitOf(port.dcb, value);
   port.written.push_back({value, bit, nowMs_});
+  const bool garbled =
+      bit == NinthBit::kNone || port.dcb.BaudRate != 9600 || port.dcb.ByteSize != 8;
+  for (Transmission& t : port.bus.Receive(value, bit, nowMs_ * 1000, garbled)) {
+    QueueByDueTime(port.arriving, std::move(t));
+  }
+  Arrive(port);
+}
 
-  const SimFaults& faults = port.faults;
-  if (bit == NinthBit::kOne) {
-    port.received.insert(port.received.end(), faults.strayBeforeEcho.begin(),
-                         faults.strayBeforeEcho.end());
+void SimSerialPort::Arrive(Port& port) {
+  const std::uint64_t nowUs = nowMs_ * 1000;
+  auto t = port.arriving.begin();
+  for (; t != port.arriving.end() && t->dueUs <= nowUs; ++t) {
+    port.received.insert(port.received.end(), t->bytes.begin(), t->bytes.end());
   }
-  if (port.echo && !(bit == NinthBit::kOne && faults.addressEchoMissing)) {
-    port.received.push_back(value);
-  }
-
-  if (bit == NinthBit::kNone || port.dcb.BaudRate != 9600 || port.dcb.ByteSize != 8) return;
-  for (ZlmMeter& meter : port.meters) {
-    const std::vector<BYTE> answer = meter.Receive(value, bit == NinthBit::kOne);
-    if (faults.meterSilent) continue;
-    if (faults.answerLate) {
-      port.late.insert(port.late.end(), answer.begin(), answer.end());
-    } else {
-      port.received.insert(port.received.end(), answer.begin(), answer.end());
-    }
-  }
+  port.arriving.erase(port.arriving.begin(), t);
 }
 
 bool SimSerialPort::ReadFile(HANDLE h, BYTE* buffer, DWORD length, DWORD& read) {
   read = 0;
   Port* port = Live(h);
   if (!port) return false;
+  Arrive(*port);
   read = static_cast<DWORD>(std::min<std::size_t>(length, port->received.size()));
   std::copy_n(port->received.begin(), read, buffer);
   port->received.erase(port->received.begin(), port->received.begin() + read);
-  port->received.insert(port->received.end(), port->late.begin(), port->late.end());
-  port->late.clear();
   return true;
 }
 
 bool SimSerialPort::PurgeComm(HANDLE h) {
   Port* port = Live(h);
   if (!port) return false;
+  Arrive(*port);
   port->received.clear();
   return true;
 }

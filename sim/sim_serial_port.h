@@ -6,16 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "serial/com_name.h"
 #include "serial/serial_port.h"
+#include "sim/meter_bus.h"
 #include "sim/zlm_meter.h"
 
 // An in-process serial line for tests: numbered ports with meters on their
 // buses, a virtual clock, and faults on demand. Nothing really waits: Sleep
 // only moves the clock on.
-
-// The ninth bit a byte went out with: fixed by mark or space parity,
-// computed for odd and even, none without a parity bit.
-enum class NinthBit : std::uint8_t { kZero, kOne, kNone };
 
 struct WrittenByte {
   BYTE value;
@@ -27,25 +25,20 @@ struct WrittenByte {
 
 enum class SettingsRefusal { kNone, kAll, kMarkParity, kSpaceParity };
 
-// Faults of one port. Answers no sound meter gives (nibbles above 9, a
-// position above 8) are set on the meter with ZlmMeter::SetRawValue; an
-// unplugged device is RemovePort.
+// Faults of one port: of the device, and of the bus behind it (a late
+// answer arrives lateMs of the virtual clock after the checksum). Answers no
+// sound meter gives (nibbles above 9, a position above 8) are set on the
+// meter with ZlmMeter::SetRawValue; an unplugged device is RemovePort.
 struct SimFaults {
   SettingsRefusal refuseSettings = SettingsRefusal::kNone;  // SetCommState fails
   // Counting the bytes written after SetFaults from 1, this one and all later
   // ones are not written (count 0). 0: every byte is written.
   int writeFailsFrom = 0;
-  bool meterSilent = false;             // meters take requests, answers never arrive
-  bool answerLate = false;              // answers arrive only after the next read
-  std::vector<BYTE> strayBeforeEcho{};  // arrive just ahead of each address byte's echo
-  bool addressEchoMissing = false;      // the echo of address bytes is lost
+  BusFaults bus{};
 };
 
 class SimSerialPort : public SerialPort {
  public:
-  // "\\.\COMn", the path that opens port n.
-  static std::string PathOf(int n);
-
   // A device appears as port n, running 9600 8N1 with RTS and DTR asserted.
   void AddPort(int n);
   // The device is unplugged: its path opens nothing, an open handle of it
@@ -94,10 +87,9 @@ class SimSerialPort : public SerialPort {
     DCB dcb{};
     COMMTIMEOUTS timeouts{};
     std::deque<BYTE> received;
-    std::vector<BYTE> late;  // arrive after the next read
     // The line and the bus behind it.
-    std::deque<ZlmMeter> meters;
-    bool echo = true;
+    MeterBus bus;
+    std::vector<Transmission> arriving;  // due later, by due time
     SimFaults faults;
     int writesSinceFaults = 0;
     std::vector<WrittenByte> written;
@@ -112,6 +104,8 @@ class SimSerialPort : public SerialPort {
   const Port* Find(int n) const;
   bool Refuses(const Port& port, const DCB& dcb) const;
   void Transmit(Port& port, BYTE value);
+  // Moves what the bus sent by now into the receive queue.
+  void Arrive(Port& port);
 
   std::map<int, Port> ports_;
   std::map<HANDLE, OpenHandle> handles_;

@@ -2,17 +2,8 @@
 
 #include <numeric>
 
+#include "meter/link_format.h"
 #include "meter/reading_cycle.h"
-
-namespace {
-
-constexpr BYTE kSingleMeterAddress = 255;
-
-BYTE EncodeBcd(int32_t twoDigits) {
-  return static_cast<BYTE>((twoDigits / 10) << 4 | twoDigits % 10);
-}
-
-}  // namespace
 
 ZlmMeter::ZlmMeter(int32_t address) : address_(address) {
   for (const ParameterInfo& parameter : kParameters) SetValue(parameter.code, 0, 8);
@@ -20,9 +11,13 @@ ZlmMeter::ZlmMeter(int32_t address) : address_(address) {
 
 bool ZlmMeter::SetValue(int32_t code, int32_t n, int32_t p) {
   if (n < 0 || n > 99'999'999 || p < 0 || p > 99) return false;
-  SetRawValue(code, {EncodeBcd(p), EncodeBcd(n / 1'000'000), EncodeBcd(n / 10'000 % 100),
-                     EncodeBcd(n / 100 % 100), EncodeBcd(n % 100)});
+  SetRawValue(code, Encode(n, p));
   return true;
+}
+
+ZlmMeter::RawValue ZlmMeter::Encode(int32_t n, int32_t p) {
+  return {EncodeBcd(p), EncodeBcd(n / 1'000'000), EncodeBcd(n / 10'000 % 100),
+          EncodeBcd(n / 100 % 100), EncodeBcd(n % 100)};
 }
 
 void ZlmMeter::SetRawValue(int32_t code, const RawValue& raw) {
@@ -32,7 +27,7 @@ void ZlmMeter::SetRawValue(int32_t code, const RawValue& raw) {
 std::vector<BYTE> ZlmMeter::Receive(BYTE byte, bool ninthBit) {
   const BYTE ownAddress = static_cast<BYTE>(address_);
   if (ninthBit) {
-    const bool forMe = byte == ownAddress || byte == kSingleMeterAddress;
+    const bool forMe = byte == ownAddress || byte == static_cast<BYTE>(kSingleMeterAddress);
     state_ = forMe ? State::kWantCode : State::kIdle;
     requestAddress_ = byte;
     return {};

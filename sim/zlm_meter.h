@@ -38,6 +38,8 @@ class ZlmMeter {
 
   // N 0..99 999 999, P 0..99; anything else is refused (false, nothing kept).
   bool SetValue(int32_t code, int32_t n, int32_t p);
+  // R2..R6 carrying N and P, which must be in the ranges SetValue takes.
+  static RawValue Encode(int32_t n, int32_t p);
   // Bytes sent as they are, for answers no sound meter gives: nibbles above
   // 9, a position above 8.
   void SetRawValue(int32_t code, const RawValue& raw);

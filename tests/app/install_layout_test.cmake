@@ -1,7 +1,7 @@
 # Installs the build into a staging directory and checks what a desktop
-# needs of the program: the binary, the desktop entry and the icon theme
-# PNGs at their sizes.
-#   cmake -DBUILD_DIR=... -DSTAGE=... -P install_layout_test.cmake
+# needs of the program: the binaries, the desktop entry, the icon theme
+# PNGs at their sizes, and the manual pages when they are built.
+#   cmake -DBUILD_DIR=... -DSTAGE=... [-DMAN=ON] -P install_layout_test.cmake
 file(REMOVE_RECURSE "${STAGE}")
 execute_process(
   COMMAND ${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${STAGE}/usr"
@@ -11,9 +11,23 @@ if(NOT result EQUAL 0)
 endif()
 
 set(prefix "${STAGE}/usr")
-if(NOT EXISTS "${prefix}/bin/zlm-reader" OR IS_DIRECTORY "${prefix}/bin/zlm-reader")
-  message(FATAL_ERROR "no bin/zlm-reader")
-endif()
+foreach(program zlm-reader zlm-read zlm-meter-sim)
+  if(NOT EXISTS "${prefix}/bin/${program}" OR IS_DIRECTORY "${prefix}/bin/${program}")
+    message(FATAL_ERROR "no bin/${program}")
+  endif()
+  if(MAN)
+    set(page "${prefix}/share/man/man1/${program}.1")
+    if(NOT EXISTS "${page}")
+      message(FATAL_ERROR "no manual page ${program}(1)")
+    endif()
+    file(READ "${page}" content)
+    string(TOUPPER "${program}" title)
+    string(FIND "\n${content}" "\n.TH ${title} " at)
+    if(at EQUAL -1)
+      message(FATAL_ERROR "${page} has no page title ${title}")
+    endif()
+  endif()
+endforeach()
 
 set(entry "${prefix}/share/applications/zlm-reader.desktop")
 if(NOT EXISTS "${entry}")

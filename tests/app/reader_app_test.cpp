@@ -23,6 +23,7 @@
 
 #include "app/app_resources.h"
 #include "app/version_info.h"
+#include "tests/support/modal_watcher.h"
 #include "ui/framework/dialog_window.h"
 #include "ui/framework/menu.h"
 #include "ui/framework/resources.h"
@@ -52,30 +53,27 @@ int OpaqueColours(const QImage& image) {
 // window must be ended by act.
 class MainWindowDriver {
  public:
-  explicit MainWindowDriver(std::function<void(QWidget*)> act) : m_act(std::move(act)) {
-    QObject::connect(&m_timer, &QTimer::timeout, [this] {
-      QWidget* modal = QApplication::activeModalWidget();
-      if (!modal || !modal->isVisible() || m_done) return;
-      m_done = true;
-      m_title = modal->windowTitle().toStdString();
-      m_mainWndWasThisWindow =
-          theApp.m_pMainWnd && theApp.m_pMainWnd->GetSafeHwnd() == static_cast<QWidget*>(modal);
-      m_icon = modal->windowIcon();
-      m_act(modal);
-    });
-    m_timer.start(1);
-  }
+  explicit MainWindowDriver(std::function<void(QWidget*)> act)
+      : m_act(std::move(act)), m_watcher([this](QWidget* modal) {
+          if (m_done) return;
+          m_done = true;
+          m_title = modal->windowTitle().toStdString();
+          m_mainWndWasThisWindow =
+              theApp.m_pMainWnd && theApp.m_pMainWnd->GetSafeHwnd() == static_cast<QWidget*>(modal);
+          m_icon = modal->windowIcon();
+          m_act(modal);
+        }) {}
   const std::string& Title() const { return m_title; }
   bool MainWndWasThisWindow() const { return m_mainWndWasThisWindow; }
   const QIcon& Icon() const { return m_icon; }
 
  private:
   std::function<void(QWidget*)> m_act;
-  QTimer m_timer;
   bool m_done = false;
   std::string m_title;
   bool m_mainWndWasThisWindow = false;
   QIcon m_icon;
+  ModalWatcher m_watcher;
 };
 
 // The program's start-up scan sees only a scratch system root and port

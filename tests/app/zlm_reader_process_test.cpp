@@ -4,31 +4,25 @@
 // normal exit with code 0 then shows that the end of the window ended the
 // process; death by the signal would not.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <stdlib.h>
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <map>
-#include <optional>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-extern char** environ;
+#include "tests/support/subprocess.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+
+constexpr std::chrono::seconds kGiveUp{60};
 
 struct Outcome {
   bool exited = false;  // false: ended by a signal
@@ -36,13 +30,6 @@ struct Outcome {
   std::string out;
   std::string err;
 };
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 // Whether the process has a handler of its own installed for signal.
 bool Catches(pid_t pid, int signal) {
@@ -72,76 +59,47 @@ class ZlmReaderProcessTest : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(dir); }
 
-  // The test's environment with the display variables replaced: a value of
-  // nullopt removes the variable.
-  std::vector<std::string> Environment(
-      const std::map<std::string, std::optional<std::string>>& changes) const {
-    std::map<std::string, std::optional<std::string>> all = {
+  // The display variables changed, with scratch runtime and configuration
+  // directories.
+  EnvChanges Environment(const EnvChanges& changes) const {
+    EnvChanges all = {
         {"XDG_RUNTIME_DIR", (dir / "runtime").string()},
         {"XDG_CONFIG_HOME", (dir / "config").string()},
         {"ZLM_SYSTEM_ROOT", (dir / "system").string()},
     };
     for (const auto& [name, value] : changes) all[name] = value;
-    std::vector<std::string> env;
-    for (char** entry = environ; *entry; ++entry) {
-      const std::string text = *entry;
-      if (!all.count(text.substr(0, text.find('=')))) env.push_back(text);
-    }
-    for (const auto& [name, value] : all) {
-      if (value) env.push_back(name + "=" + *value);
-    }
-    return env;
+    return all;
   }
 
   // Starts the program with argv; once it is up (its close handler is
   // installed) sends SIGTERM when terminate is set; waits for its end.
-  Outcome Run(std::vector<std::string> argv, const std::vector<std::string>& env, bool terminate) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, (dir / "out").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, (dir / "err").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    std::vector<char*> args;
-    for (std::string& arg : argv) args.push_back(arg.data());
-    args.push_back(nullptr);
-    std::vector<std::string> envCopy = env;
-    std::vector<char*> envp;
-    for (std::string& entry : envCopy) envp.push_back(entry.data());
-    envp.push_back(nullptr);
-
-    pid_t pid = 0;
-    const int spawned =
-        posix_spawn(&pid, ZLM_READER_PATH, &actions, nullptr, args.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
+  Outcome Run(const std::vector<std::string>& argv, const EnvChanges& env, bool terminate) {
+    Subprocess process(argv, env, ZLM_READER_PATH);
     Outcome outcome;
-    if (spawned != 0) {
+    if (!process.Started()) {
       ADD_FAILURE() << "cannot start " << ZLM_READER_PATH;
       return outcome;
     }
-
-    int status = 0;
-    bool ended = false;
     if (terminate) {
       // A safety net against a hung program, not a speed requirement.
-      const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-      while (!(ended = waitpid(pid, &status, WNOHANG) == pid) && !Catches(pid, SIGTERM)) {
+      const auto giveUp = std::chrono::steady_clock::now() + kGiveUp;
+      bool ended = false;
+      while (!(ended = !process.Running()) && !Catches(process.Pid(), SIGTERM)) {
         if (std::chrono::steady_clock::now() > giveUp) {
-          kill(pid, SIGKILL);
+          process.Signal(SIGKILL);
           ADD_FAILURE() << "the program never got ready";
           break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
       }
       EXPECT_FALSE(ended) << "the program ended before it was asked to";
-      if (!ended) kill(pid, SIGTERM);
+      if (!ended) process.Signal(SIGTERM);
     }
-    if (!ended) waitpid(pid, &status, 0);
-    outcome.exited = WIFEXITED(status);
-    outcome.code = outcome.exited ? WEXITSTATUS(status) : WTERMSIG(status);
-    outcome.out = ReadFile(dir / "out");
-    outcome.err = ReadFile(dir / "err");
+    const int code = process.Wait(kGiveUp);
+    outcome.exited = process.Exited();
+    outcome.code = outcome.exited ? code : process.TermSignal();
+    outcome.out = process.Out();
+    outcome.err = process.Err();
     return outcome;
   }
 
@@ -179,7 +137,7 @@ TEST_F(ZlmReaderProcessTest, ArgumentsAreAcceptedAndIgnored) {
 }
 
 TEST_F(ZlmReaderProcessTest, WithoutAUsableDisplayItFailsWithOneLine) {
-  using Changes = std::map<std::string, std::optional<std::string>>;
+  using Changes = EnvChanges;
   struct Case {
     const char* name;
     Changes env;

@@ -13,7 +13,7 @@ class ReadExchangeTest : public ::testing::Test {
  protected:
   ReadExchangeTest() {
     sim_.AddPort(1);
-    h_ = sim_.CreateFile(SimSerialPort::PathOf(1));
+    h_ = sim_.CreateFile(ComDevicePath(1));
   }
 
   ExchangeResult Exchange(int32_t address, int32_t code) {
@@ -32,7 +32,7 @@ TEST_F(ReadExchangeTest, RequestBytesNinthBitsWaitsAndValue) {
   for (const auto& c : kCases) {
     SimSerialPort sim;
     sim.AddPort(1);
-    const HANDLE h = sim.CreateFile(SimSerialPort::PathOf(1));
+    const HANDLE h = sim.CreateFile(ComDevicePath(1));
     ASSERT_TRUE(sim.AttachMeter(1, c.meterAddress).SetValue(119, 50, 3));
 
     const ExchangeResult result = ExchangeParameter(sim, h, c.address, 119);
@@ -79,8 +79,8 @@ TEST_F(ReadExchangeTest, FailingStepMessages) {
       {"checksum byte", {.writeFailsFrom = 3}, 1, kMsgChecksumNotWritten, 2, -1},
       {"position 9", {}, 2, kMsgPositionTooLarge, 3, 9},
       {"position 0x10", {}, 3, kMsgPositionTooLarge, 3, 10},
-      {"silent meter", {.meterSilent = true}, 1, kMsgNoAnswer, 3, -1},
-      {"late answer", {.answerLate = true}, 1, kMsgNoAnswer, 3, -1},
+      {"silent meter", {.bus = {.silent = true}}, 1, kMsgNoAnswer, 3, -1},
+      {"late answer", {.bus = {.late = true}}, 1, kMsgNoAnswer, 3, -1},
       {"unknown code", {}, 0x55, kMsgNoAnswer, 3, -1},
   };
   for (const auto& c : kCases) {
@@ -101,7 +101,7 @@ TEST_F(ReadExchangeTest, NoUsablePort) {
   sim_.CloseHandle(h_);
   EXPECT_STREQ(Exchange(5, 1).error, kMsgApplyMarkMode);
   EXPECT_STREQ(ExchangeParameter(sim_, INVALID_HANDLE_VALUE, 5, 1).error, kMsgApplyMarkMode);
-  h_ = sim_.CreateFile(SimSerialPort::PathOf(1));
+  h_ = sim_.CreateFile(ComDevicePath(1));
   sim_.RemovePort(1);
   EXPECT_STREQ(Exchange(5, 1).error, kMsgApplyMarkMode);
 }
@@ -113,9 +113,9 @@ TEST_F(ReadExchangeTest, EchoVariantsDecode) {
     SimFaults faults;
   } kCases[] = {
       {"clean echo", {}},
-      {"one stray byte", {.strayBeforeEcho = {0x7F}}},
-      {"two stray bytes", {.strayBeforeEcho = {0x7F, 0x00}}},
-      {"address echo missing", {.addressEchoMissing = true}},
+      {"one stray byte", {.bus = {.stray = {0x7F}}}},
+      {"two stray bytes", {.bus = {.stray = {0x7F, 0x00}}}},
+      {"address echo missing", {.bus = {.addressEchoMissing = true}}},
   };
   // Twice each: with two strays the answer's last byte is left queued.
   for (const auto& c : kCases) {
@@ -133,7 +133,7 @@ TEST_F(ReadExchangeTest, StaleInputIsDiscardedBeforeTheRequest) {
   ZlmMeter& meter = sim_.AttachMeter(1, 4);
   meter.SetValue(1, 11, 8);
   meter.SetValue(2, 22, 8);
-  sim_.SetFaults(1, {.answerLate = true});
+  sim_.SetFaults(1, {.bus = {.late = true}});
   EXPECT_STREQ(Exchange(4, 1).error, kMsgNoAnswer);
   ASSERT_GT(sim_.QueuedBytes(1), 0u);  // the late answer to code 1
 
@@ -150,8 +150,7 @@ TEST_F(ReadExchangeTest, SettingsRecordCarriesOverToAnotherPort) {
   sim_.CloseHandle(h_);
   sim_.AddPort(2);
   sim_.AttachMeter(2, 1);
-  ASSERT_EQ(ExchangeParameter(sim_, sim_.CreateFile(SimSerialPort::PathOf(2)), 1, 1).error,
-            nullptr);
+  ASSERT_EQ(ExchangeParameter(sim_, sim_.CreateFile(ComDevicePath(2)), 1, 1).error, nullptr);
   EXPECT_EQ(sim_.DcbOf(2), first);
   EXPECT_EQ(TransactionSettings(), first);
 }

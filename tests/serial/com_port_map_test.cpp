@@ -160,4 +160,12 @@ TEST(ComPortMapTest, SystemRootStandsInForTheMachinesDirectories) {
   ::unsetenv("ZLM_SYSTEM_ROOT");
 }
 
+TEST(ComNameTest, PortArgumentToDevicePath) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"COM9", "\\\\.\\COM9"}, {"com12", "\\\\.\\com12"}, {"/dev/ttyUSB0", "/dev/ttyUSB0"},
+      {"COM", "COM"},          {"COM9x", "COM9x"},        {"COMPORT", "COMPORT"},
+  };
+  for (const auto& [port, path] : cases) EXPECT_EQ(DevicePathOf(port), path);
+}
+
 }  // namespace

@@ -19,11 +19,8 @@ namespace {
 constexpr char kCom3[] = R"(\\.\COM3)";
 
 DCB Line(BYTE parity) {
-  DCB dcb{};
-  dcb.BaudRate = 9600;
-  dcb.ByteSize = 8;
+  DCB dcb = Baseline8N1({});
   dcb.Parity = parity;
-  dcb.StopBits = ONESTOPBIT;
   dcb.fDtrControl = DTR_CONTROL_ENABLE;
   dcb.fRtsControl = RTS_CONTROL_ENABLE;
   return dcb;

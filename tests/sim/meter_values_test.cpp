@@ -43,9 +43,9 @@ TEST(MeterValuesTest, AnswersDecodeToTheReadings) {
     meter.Receive(request.address, true);
     meter.Receive(request.code, false);
     const std::vector<BYTE> answer = meter.Receive(request.checksum, false);
-    ASSERT_GE(answer.size(), 7u);
+    ASSERT_EQ(answer.size(), 8u);
     ReceiveBlock block{request.address, request.code, request.checksum};
-    std::copy(answer.begin(), answer.begin() + 9, block.begin() + 3);
+    std::copy(answer.begin(), answer.end(), block.begin() + 3);
     const DecodedResponse decoded = DecodeResponse(block, 0);
     const double expected = ReadingOf(readings, parameter.code);
     EXPECT_NEAR(ScaleValue(decoded.value, decoded.position), expected, expected * 1e-7)
@@ -61,16 +61,16 @@ TEST(MeterValuesTest, VolumesIntegrateTheFlowAndPercentFollowsTheBore) {
   for (const double t : {0.0, 100.0, 450.0, 7200.0}) {
     const MeterReadings a = ReadingsAt(profile, t);
     const MeterReadings b = ReadingsAt(profile, t + 1);
-    const double midFlow = ReadingsAt(profile, t + 0.5).flowM3h;
+    const double midFlow = ReadingsAt(profile, t + 0.5)[kFlowM3h];
     // The mid-point rule is good to about 1e-5 m3/h over one second here.
-    EXPECT_NEAR((b.volumeM3 - a.volumeM3) * 3600, midFlow, 1e-4) << t;
-    EXPECT_NEAR(b.volumeL, b.volumeM3 * 1000, 1e-6);
-    EXPECT_NEAR((b.hours - a.hours) * 3600, 1, 1e-6);
-    EXPECT_NEAR(a.flowLmin, a.flowM3h * 1000 / 60, 1e-9);
-    EXPECT_NEAR(a.flowPercent, a.flowM3h / FullScaleFlowM3h(80) * 100, 1e-9);
-    EXPECT_EQ(a.nominalDiameterMm, 80);
+    EXPECT_NEAR((b[kVolumeM3] - a[kVolumeM3]) * 3600, midFlow, 1e-4) << t;
+    EXPECT_NEAR(b[kVolumeL], b[kVolumeM3] * 1000, 1e-6);
+    EXPECT_NEAR((b[kHours] - a[kHours]) * 3600, 1, 1e-6);
+    EXPECT_NEAR(a[kFlowLmin], a[kFlowM3h] * 1000 / 60, 1e-9);
+    EXPECT_NEAR(a[kFlowPercent], a[kFlowM3h] / FullScaleFlowM3h(80) * 100, 1e-9);
+    EXPECT_EQ(a[kNominalDiameter], 80);
   }
-  EXPECT_NE(ReadingsAt(profile, 0).flowM3h, ReadingsAt(profile, 100).flowM3h);
+  EXPECT_NE(ReadingsAt(profile, 0)[kFlowM3h], ReadingsAt(profile, 100)[kFlowM3h]);
 }
 
 }  // namespace

@@ -13,13 +13,13 @@ TEST(SimSerialPortTest, OpensAreExclusiveAndRecorded) {
   sim.AddPort(3);
   sim.AddPort(4);
   sim.HoldPort(4, true);
-  const std::string com3 = SimSerialPort::PathOf(3);
+  const std::string com3 = ComDevicePath(3);
   const HANDLE h = sim.CreateFile(com3);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
   EXPECT_TRUE(sim.IsOpen(3));
   EXPECT_EQ(sim.CreateFile(com3), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(sim.CreateFile(SimSerialPort::PathOf(4)), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(sim.CreateFile(SimSerialPort::PathOf(5)), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(sim.CreateFile(ComDevicePath(4)), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(sim.CreateFile(ComDevicePath(5)), INVALID_HANDLE_VALUE);
   EXPECT_EQ(sim.CreateFile(R"(\\.\COM03)"), INVALID_HANDLE_VALUE);
   EXPECT_TRUE(sim.CloseHandle(h));
   EXPECT_FALSE(sim.IsOpen(3));
@@ -33,7 +33,7 @@ TEST(SimSerialPortTest, OpensAreExclusiveAndRecorded) {
 TEST(SimSerialPortTest, RemovedDeviceFailsEverything) {
   SimSerialPort sim;
   sim.AddPort(1);
-  const HANDLE h = sim.CreateFile(SimSerialPort::PathOf(1));
+  const HANDLE h = sim.CreateFile(ComDevicePath(1));
   sim.RemovePort(1);
   DCB dcb{};
   DWORD count = 7;
@@ -45,10 +45,10 @@ TEST(SimSerialPortTest, RemovedDeviceFailsEverything) {
   EXPECT_EQ(count, 0u);
   EXPECT_FALSE(sim.ReadFile(h, &byte, 1, count));
   EXPECT_FALSE(sim.PurgeComm(h));
-  EXPECT_EQ(sim.CreateFile(SimSerialPort::PathOf(1)), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(sim.CreateFile(ComDevicePath(1)), INVALID_HANDLE_VALUE);
 
   sim.AddPort(1);  // plugged in again: a new device, the old handle stays dead
-  const HANDLE fresh = sim.CreateFile(SimSerialPort::PathOf(1));
+  const HANDLE fresh = sim.CreateFile(ComDevicePath(1));
   EXPECT_NE(fresh, INVALID_HANDLE_VALUE);
   EXPECT_FALSE(sim.SetCommState(h, dcb));
   EXPECT_TRUE(sim.CloseHandle(h));
@@ -58,7 +58,7 @@ TEST(SimSerialPortTest, RemovedDeviceFailsEverything) {
 TEST(SimSerialPortTest, ReadsReturnWhatIsQueued) {
   SimSerialPort sim;
   sim.AddPort(1);
-  const HANDLE h = sim.CreateFile(SimSerialPort::PathOf(1));
+  const HANDLE h = sim.CreateFile(ComDevicePath(1));
   std::array<BYTE, 12> buffer;
   buffer.fill(0xAA);
   DWORD count = 99;
@@ -84,7 +84,7 @@ TEST(SimSerialPortTest, ReadsReturnWhatIsQueued) {
 TEST(SimSerialPortTest, NinthBitFollowsParityAndEchoReturns) {
   SimSerialPort sim;
   sim.AddPort(1);
-  const HANDLE h = sim.CreateFile(SimSerialPort::PathOf(1));
+  const HANDLE h = sim.CreateFile(ComDevicePath(1));
   const struct {
     BYTE parity, value;
     NinthBit bit;

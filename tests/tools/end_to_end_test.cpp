@@ -13,7 +13,7 @@
 #include <memory>
 #include <sstream>
 
-#include "subprocess.h"
+#include "tests/support/subprocess.h"
 
 namespace {
 
@@ -42,7 +42,7 @@ class EndToEndTest : public ::testing::Test {
     fs::remove_all(m_config, ignored);
   }
 
-  std::vector<std::string> Env() const { return {"XDG_CONFIG_HOME=" + m_config.string()}; }
+  EnvChanges Env() const { return {{"XDG_CONFIG_HOME", m_config.string()}}; }
   fs::path PortDir() const { return m_config / "zlm-reader" / "ports"; }
   fs::path LogPath() const { return m_config / "traffic.log"; }
 

@@ -17,6 +17,7 @@
 #include "meter/read_exchange.h"
 #include "meter/reading_cycle.h"
 #include "sim/sim_serial_port.h"
+#include "tests/support/modal_watcher.h"
 #include "ui/about_dlg.h"
 #include "ui/framework/dialog_window.h"
 #include "ui/framework/menu.h"
@@ -31,35 +32,6 @@ constexpr int kPort = 2;
 constexpr int kAddress = 7;
 constexpr char kAboutEntry[] = "&About Tellap1...";
 constexpr char kAboutCaption[] = "About ZLM Reader V1.0";
-
-// Calls action with the first modal window shown while it is alive (the
-// About box run from inside a handler), and remembers every one seen.
-// Polling with a zero-length Qt timer lets nested modal loops run it.
-class ModalWatcher {
- public:
-  explicit ModalWatcher(std::function<void(QWidget*)> action) : m_action(std::move(action)) {
-    QObject::connect(&m_timer, &QTimer::timeout, [this] { Poll(); });
-    m_timer.start(1);
-  }
-  int Seen() const { return m_seen; }
-  const std::vector<std::string>& Titles() const { return m_titles; }
-
- private:
-  void Poll() {
-    QWidget* modal = QApplication::activeModalWidget();
-    if (!modal || !modal->isVisible() || modal == m_last) return;
-    m_last = modal;
-    ++m_seen;
-    m_titles.push_back(modal->windowTitle().toStdString());
-    m_action(modal);
-  }
-
-  std::function<void(QWidget*)> m_action;
-  QTimer m_timer;
-  QWidget* m_last = nullptr;
-  int m_seen = 0;
-  std::vector<std::string> m_titles;
-};
 
 QPushButton* OkButton(QWidget* box) {
   for (auto* button : box->findChildren<QPushButton*>()) {

@@ -292,7 +292,7 @@ TEST_F(ReaderDlgTest, EachFailureShowsItsMessageAndStopsTheTimer) {
          m.SetRawValue(1, {0x10, 0x00, 0x00, 0x00, 0x01});
        }},
       {"No answer from ZLM",
-       [](SimSerialPort& l, ZlmMeter&) { l.SetFaults(kPort, {.meterSilent = true}); }},
+       [](SimSerialPort& l, ZlmMeter&) { l.SetFaults(kPort, {.bus = {.silent = true}}); }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);
@@ -317,7 +317,7 @@ TEST_F(ReaderDlgTest, EachFailureShowsItsMessageAndStopsTheTimer) {
 
 TEST_F(ReaderDlgTest, TimerIsStoppedBeforeTheMessageBoxOpens) {
   ReadyToRead();
-  line.SetFaults(kPort, {.meterSilent = true});
+  line.SetFaults(kPort, {.bus = {.silent = true}});
   Click(IDC_START_READING);
   bool timerRunningAtBox = true;
   onBox = [&](const MessageBoxCall&) { timerRunningAtBox = dlg->IsTimerSet(POLL_TIMER_ID); };

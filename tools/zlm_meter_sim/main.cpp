@@ -14,8 +14,9 @@
 #include <vector>
 
 #include "meter/reading_cycle.h"
-#include "tools/zlm_meter_sim/com_link.h"
-#include "tools/zlm_meter_sim/meter_server.h"
+#include "sim/com_link.h"
+#include "sim/meter_server.h"
+#include "sim/meter_values.h"
 
 namespace {
 
@@ -51,9 +52,13 @@ BusFaults FaultsOf(const Options& options) {
   if (names.contains("stray")) faults.stray = {0x7F};
   if (names.contains("stray2")) faults.stray = {0x7F, 0x7E};
   faults.addressEchoMissing = names.contains("no-address-echo");
-  faults.invalidBcd = names.contains("invalid-bcd");
-  faults.positionTooLarge = names.contains("position");
   return faults;
+}
+
+AnswerFaults AnswerFaultsOf(const Options& options) {
+  const std::set<std::string> names(options.faults.begin(), options.faults.end());
+  return {.invalidBcd = names.contains("invalid-bcd"),
+          .positionTooLarge = names.contains("position")};
 }
 
 std::vector<BusMeter> MetersOf(const Options& options) {
@@ -192,7 +197,8 @@ int main(int argc, char** argv) {
   std::fprintf(stderr, "zlm-meter-sim: meters%s on COM%d (%s); Ctrl+C stops\n", addresses.c_str(),
                com, line->SlavePath().c_str());
 
-  MeterBus bus(MetersOf(options), FaultsOf(options));
+  MeterBus bus(FaultsOf(options));
+  AttachMetersInService(bus, MetersOf(options), AnswerFaultsOf(options));
   TrafficLog log(logFile);
   MeterServer server(*line, bus, log);
   server.Run([] { return g_stopSignal != 0; }, &waitMask);

@@ -12,9 +12,9 @@
 #include "meter/link_format.h"
 #include "meter/read_exchange.h"
 #include "meter/reading_cycle.h"
+#include "meter/reading_output.h"
 #include "serial/linux_serial_port.h"
 #include "serial/port_discovery.h"
-#include "tools/zlm_read/reading_output.h"
 
 namespace {
 

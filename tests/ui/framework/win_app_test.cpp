@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/modal_watcher.h"
 #include "ui/framework/dialog.h"
 #include "ui/framework/dialog_window.h"
 #include "ui/framework/message_box_hook.h"
@@ -81,25 +82,6 @@ int RunEntry() {
   char* argv[] = {name.data(), nullptr};
   return AfxWinMain(1, argv);
 }
-
-// Calls act each time a new modal window shows up.
-class ModalWatcher {
- public:
-  explicit ModalWatcher(std::function<void(QWidget*)> act) : m_act(std::move(act)) {
-    QObject::connect(&m_timer, &QTimer::timeout, [this] {
-      QWidget* modal = QApplication::activeModalWidget();
-      if (!modal || !modal->isVisible() || modal == m_last) return;
-      m_last = modal;
-      m_act(modal);
-    });
-    m_timer.start(1);
-  }
-
- private:
-  std::function<void(QWidget*)> m_act;
-  QTimer m_timer;
-  QWidget* m_last = nullptr;
-};
 
 sighandler_t CurrentHandler(int signalNumber) {
   struct sigaction action {};

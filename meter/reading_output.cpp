@@ -1,4 +1,4 @@
-#include "tools/zlm_read/reading_output.h"
+#include "meter/reading_output.h"
 
 #include <cstdio>
 #include <ctime>
@@ -8,10 +8,8 @@
 namespace {
 
 const ParameterInfo* InfoOf(int32_t code) {
-  for (const ParameterInfo& parameter : kParameters) {
-    if (parameter.code == code) return &parameter;
-  }
-  return nullptr;
+  const std::optional<std::size_t> row = RowOf(code);
+  return row ? &kParameters[*row] : nullptr;
 }
 
 // Quotes for CSV and JSON; port names are paths, so only the characters

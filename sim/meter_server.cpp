@@ -1,4 +1,4 @@
-#include "tools/zlm_meter_sim/meter_server.h"
+#include "sim/meter_server.h"
 
 #include <poll.h>
 
@@ -11,7 +11,9 @@ constexpr std::uint64_t kLongestWaitUs = 100'000;
 }  // namespace
 
 MeterServer::MeterServer(PtyLine& line, MeterBus& bus, TrafficLog& log)
-    : m_line(line), m_bus(bus), m_log(log), m_start(std::chrono::steady_clock::now()) {}
+    : m_line(line), m_bus(bus), m_log(log), m_start(std::chrono::steady_clock::now()) {
+  m_bus.RecoverMissedAddressBits(true);
+}
 
 std::uint64_t MeterServer::NowUs() const {
   return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
@@ -47,12 +49,7 @@ void MeterServer::Run(const std::function<bool()>& stop, const sigset_t* waitMas
       if (!m_line.ReadByte(byte)) break;
       now = NowUs();
       m_log.Received(now, byte, bit);
-      for (Transmission& t : m_bus.Receive(byte, bit, now)) {
-        const auto at = std::upper_bound(
-            m_pending.begin(), m_pending.end(), t.dueUs,
-            [](std::uint64_t due, const Transmission& queued) { return due < queued.dueUs; });
-        m_pending.insert(at, std::move(t));
-      }
+      for (Transmission& t : m_bus.Receive(byte, bit, now)) QueueByDueTime(m_pending, std::move(t));
       SendDue(NowUs());
     }
   }

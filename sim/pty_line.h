@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "sim/sim_serial_port.h"
+#include "sim/meter_bus.h"
 
 // The meter's end of a pseudo-terminal pair: the reader opens the slave as
 // its serial device, the simulator reads and writes the master.

@@ -1,4 +1,4 @@
-#include "subprocess.h"
+#include "tests/support/subprocess.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -30,17 +30,16 @@ bool Drain(int fd, std::string& into) {
 
 }  // namespace
 
-Subprocess::Subprocess(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
+Subprocess::Subprocess(const std::vector<std::string>& argv, const EnvChanges& env,
+                       const std::string& program) {
   std::vector<std::string> environment;
   for (char** e = environ; *e != nullptr; ++e) {
     const std::string entry = *e;
-    bool replaced = false;
-    for (const std::string& own : env) {
-      replaced |= entry.compare(0, own.find('=') + 1, own, 0, own.find('=') + 1) == 0;
-    }
-    if (!replaced) environment.push_back(entry);
+    if (!env.contains(entry.substr(0, entry.find('=')))) environment.push_back(entry);
   }
-  environment.insert(environment.end(), env.begin(), env.end());
+  for (const auto& [name, value] : env) {
+    if (value) environment.push_back(name + "=" + *value);
+  }
   std::vector<char*> envp;
   for (std::string& e : environment) envp.push_back(e.data());
   envp.push_back(nullptr);
@@ -63,7 +62,8 @@ Subprocess::Subprocess(const std::vector<std::string>& argv, const std::vector<s
   posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
   pid_t pid = -1;
-  if (::posix_spawn(&pid, argp[0], &actions, nullptr, argp.data(), envp.data()) == 0) m_pid = pid;
+  const char* path = program.empty() ? argp[0] : program.c_str();
+  if (::posix_spawn(&pid, path, &actions, nullptr, argp.data(), envp.data()) == 0) m_pid = pid;
   posix_spawn_file_actions_destroy(&actions);
   ::close(out[1]);
   ::close(err[1]);
@@ -92,6 +92,12 @@ std::optional<std::string> Subprocess::ReadLine(std::chrono::milliseconds limit)
     if (m_outFd < 0 || ::poll(&pfd, 1, MillisecondsLeft(deadline)) <= 0) return std::nullopt;
     if (!Drain(m_outFd, m_out)) return std::nullopt;
   }
+}
+
+bool Subprocess::Running() {
+  if (m_pid <= 0 || m_reaped) return false;
+  m_reaped = ::waitpid(m_pid, &m_status, WNOHANG) == m_pid;
+  return !m_reaped;
 }
 
 void Subprocess::Signal(int signal) {
@@ -124,7 +130,7 @@ int Subprocess::Wait(std::chrono::milliseconds limit) {
   return WIFEXITED(m_status) ? WEXITSTATUS(m_status) : -1;
 }
 
-RunResult RunProgram(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
+RunResult RunProgram(const std::vector<std::string>& argv, const EnvChanges& env) {
   Subprocess process(argv, env);
   const int code = process.Wait(kProcessLimit);
   return {code, process.Out(), process.Err()};

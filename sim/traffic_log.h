@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "tools/zlm_meter_sim/meter_bus.h"
+#include "sim/meter_bus.h"
 
 // One line per byte received and per transmission sent:
 //   <seconds since start> rx <byte, hex> <mark|space|none>

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/zlm_read/read_cycle.h"
+#include "meter/reading_cycle.h"
 
 // How zlm-read prints one cycle.
 enum class OutputFormat { kTable, kCsv, kJson };

@@ -1,4 +1,4 @@
-#include "tools/zlm_read/reading_output.h"
+#include "meter/reading_output.h"
 
 #include <gtest/gtest.h>
 
@@ -22,14 +22,6 @@ TEST(ReadingOutputTest, ReadingsKeepTheMetersDigits) {
       {Make(1, 0, 8), "0"},
   };
   for (const auto& [reading, text] : cases) EXPECT_EQ(FormatReading(reading), text);
-}
-
-TEST(ReadingOutputTest, PortArgumentToDevicePath) {
-  const std::pair<const char*, const char*> cases[] = {
-      {"COM9", "\\\\.\\COM9"}, {"com12", "\\\\.\\com12"}, {"/dev/ttyUSB0", "/dev/ttyUSB0"},
-      {"COM", "COM"},          {"COM9x", "COM9x"},        {"COMPORT", "COMPORT"},
-  };
-  for (const auto& [port, path] : cases) EXPECT_EQ(DevicePathOf(port), path);
 }
 
 TEST(ReadingOutputTest, CycleAsTableCsvAndJson) {

@@ -1,15 +1,13 @@
-#include "tools/zlm_read/read_cycle.h"
+#include "meter/reading_cycle.h"
 
 #include "meter/link_format.h"
 #include "meter/read_exchange.h"
-#include "meter/reading_cycle.h"
-#include "serial/port_discovery.h"
 
-std::string DevicePathOf(const std::string& port) {
-  const bool comName = port.size() > 3 && (port[0] | 0x20) == 'c' && (port[1] | 0x20) == 'o' &&
-                       (port[2] | 0x20) == 'm' &&
-                       port.find_first_not_of("0123456789", 3) == std::string::npos;
-  return comName ? "\\\\.\\" + port : port;
+std::optional<std::size_t> RowOf(int32_t code) {
+  for (std::size_t row = 0; row < kParameters.size(); ++row) {
+    if (kParameters[row].code == code) return row;
+  }
+  return std::nullopt;
 }
 
 CycleResult ReadAllParameters(SerialPort& port, HANDLE h, int32_t address) {

@@ -1,4 +1,4 @@
-#include "tools/zlm_meter_sim/pty_line.h"
+#include "sim/pty_line.h"
 
 #include <gtest/gtest.h>
 

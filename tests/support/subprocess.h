@@ -1,24 +1,35 @@
 #pragma once
 
 #include <sys/types.h>
+#include <sys/wait.h>
 
 #include <chrono>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
-// A program run by a test, with stdout and stderr captured through pipes.
-// Every wait has a time limit; a child still running at the end is killed.
+// Changes to the test's own environment: a value replaces or adds the
+// variable, nullopt removes it.
+using EnvChanges = std::map<std::string, std::optional<std::string>>;
+
+// A program run by a test, with stdin from /dev/null and stdout and stderr
+// captured through pipes. Every wait has a time limit; a child still running
+// at the end is killed.
 class Subprocess {
  public:
-  // argv[0] is the program's path. env entries ("NAME=value") replace or add
-  // to the test's own environment.
-  Subprocess(const std::vector<std::string>& argv, const std::vector<std::string>& env);
+  // program is the file started, argv[0] when empty; argv is what the
+  // program is given, argv[0] included.
+  Subprocess(const std::vector<std::string>& argv, const EnvChanges& env,
+             const std::string& program = {});
   ~Subprocess();
   Subprocess(const Subprocess&) = delete;
   Subprocess& operator=(const Subprocess&) = delete;
 
   bool Started() const { return m_pid > 0; }
+  pid_t Pid() const { return m_pid; }
+  // False once the child has ended (it is then reaped).
+  bool Running();
   // The next line of stdout, without its newline; nothing on end of file or
   // time-out.
   std::optional<std::string> ReadLine(std::chrono::milliseconds limit);
@@ -26,6 +37,10 @@ class Subprocess {
   // Waits for the end, collecting output. The exit code, or -1 when the
   // child was killed (at the limit, or by a signal).
   int Wait(std::chrono::milliseconds limit);
+  // After Wait: whether the child exited (rather than died of a signal), and
+  // the signal that ended it.
+  bool Exited() const { return m_reaped && WIFEXITED(m_status); }
+  int TermSignal() const { return m_reaped && WIFSIGNALED(m_status) ? WTERMSIG(m_status) : 0; }
 
   const std::string& Out() const { return m_out; }
   const std::string& Err() const { return m_err; }
@@ -48,4 +63,4 @@ struct RunResult {
   std::string out;
   std::string err;
 };
-RunResult RunProgram(const std::vector<std::string>& argv, const std::vector<std::string>& env);
+RunResult RunProgram(const std::vector<std::string>& argv, const EnvChanges& env);

@@ -1,4 +1,4 @@
-#include "tools/zlm_meter_sim/com_link.h"
+#include "sim/com_link.h"
 
 #include <unistd.h>
 

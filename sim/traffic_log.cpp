@@ -1,4 +1,4 @@
-#include "tools/zlm_meter_sim/traffic_log.h"
+#include "sim/traffic_log.h"
 
 const char* NinthBitName(NinthBit bit) {
   switch (bit) {

@@ -6,13 +6,14 @@
 #include <functional>
 #include <vector>
 
-#include "tools/zlm_meter_sim/meter_bus.h"
-#include "tools/zlm_meter_sim/pty_line.h"
-#include "tools/zlm_meter_sim/traffic_log.h"
+#include "sim/meter_bus.h"
+#include "sim/pty_line.h"
+#include "sim/traffic_log.h"
 
 // Runs the bus on the master side of a pty: takes each byte as it arrives
 // with its sampled ninth bit, hands it to the bus, and sends what the bus
-// answers when it is due. One thread; waits in ppoll between events.
+// answers when it is due. A sampled bit can be missed, so the bus recovers
+// missed address bits. One thread; waits in ppoll between events.
 class MeterServer {
  public:
   MeterServer(PtyLine& line, MeterBus& bus, TrafficLog& log);

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+// Names of serial ports in the form the program uses everywhere: "COMn",
+// and the device path "\\.\COMn" that opens port n.
+
+inline constexpr int kMaxComPort = 255;
+
+// n of "COMn": "COM" in any case, then n in decimal without leading zeros,
+// 0..255. Anything else gives nothing.
+std::optional<int> ParseComName(std::string_view name);
+
+// n of a device path "\\.\COMn", with the rules of ParseComName ("COM" in any
+// case, as the platform this naming comes from takes it).
+std::optional<int> ParseComDevicePath(std::string_view path);
+
+// "\\.\COM" and n in decimal: "\\.\COM7".
+std::string ComDevicePath(int n);
+
+// What a user names a port with: "COM9" (any case) becomes "\\.\COM9", which
+// reaches a device through the COM number mapping as the window's list does;
+// anything else (a device path) is opened as given.
+std::string DevicePathOf(const std::string& port);
