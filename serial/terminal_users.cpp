@@ -84,9 +84,8 @@ void TerminalUsers::ReadControllingTerminal(int procFd, const std::string& pid) 
 }
 
 // Read with getdents64 directly: a walk opens a few hundred of these
-// directories, and every system call saved per process counts. Only
-// descriptors that name something below /dev are looked at further, so
-// sockets, pipes and files cost one readlink each.
+// directories, and every system call saved per process counts. Each
+// descriptor costs one statx.
 void TerminalUsers::ReadDescriptors(int procFd, const std::string& pid, pid_t pidNumber) {
   const int fdDir = ::openat(procFd, (pid + "/fd").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fdDir < 0) return;  // another user's process, or one that ended
