@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "sim/meter_bus.h"
@@ -13,7 +14,11 @@
 // Runs the bus on the master side of a pty: takes each byte as it arrives
 // with its sampled ninth bit, hands it to the bus, and sends what the bus
 // answers when it is due. A sampled bit can be missed, so the bus recovers
-// missed address bits. One thread; waits in ppoll between events.
+// missed address bits. The thread that runs it does nothing else (the
+// log is written by a thread of its own), waits in ppoll between events,
+// and takes real-time scheduling where the system permits it. A wake-up
+// the system delayed during an exchange counts against the bytes it brings,
+// and whatever then goes out late is logged as late.
 class MeterServer {
  public:
   MeterServer(PtyLine& line, MeterBus& bus, TrafficLog& log);

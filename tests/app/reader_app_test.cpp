@@ -192,6 +192,20 @@ TEST_F(ReaderAppTest, VersionInformationInMetadataBinaryAndDesktopEntry) {
        {"FileVersion=1.0.0.1", "ProductVersion=1.0.0.1", "VarFileInfo/Translation=0x0409 0x04B0"}) {
     EXPECT_TRUE(binary.contains(QByteArray(text) + '\0')) << text;
   }
+
+  // The fixed part beside the numbers: no flag set, 32-bit Windows, an
+  // application.
+  const std::vector<std::pair<std::string, std::uint32_t>> fixed = {
+      {"FileFlagsMask", 0x3F}, {"FileFlags", 0}, {"FileOS", 4}, {"FileType", 1}, {"FileSubtype", 0},
+  };
+  std::vector<std::pair<std::string, std::uint32_t>> fixedTable;
+  for (const VersionNumber& entry : kVersionFixed) fixedTable.emplace_back(entry.key, entry.value);
+  EXPECT_EQ(fixedTable, fixed);
+  for (const char* line :
+       {"FileFlagsMask=0x3F", "FileFlags=0x0", "FileOS=0x4", "FileType=0x1", "FileSubtype=0x0"}) {
+    EXPECT_TRUE(binary.contains(QByteArray(line) + '\0')) << line;
+    EXPECT_TRUE(desktop.contains(QByteArray("\nX-Version-") + line + '\n')) << line;
+  }
   for (const char* line : {"Name=ZLM Reader", "Name[ru]=", "Comment=", "Icon=zlm-reader",
                            "Exec=zlm-reader", "Categories=", "Type=Application"}) {
     EXPECT_TRUE(desktop.contains(QByteArray("\n") + line)) << line;

@@ -8,10 +8,12 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
+#include <thread>
 
 #include "tests/support/subprocess.h"
 
@@ -208,7 +210,12 @@ INSTANTIATE_TEST_SUITE_P(
                      {"--port", "COM1", "--address", "1", "--format", "xml"},
                      2,
                      "--format"},
-        BadInputCase{"NoPort", {"--address", "1"}, 2, "--port"}),
+        BadInputCase{"NoPort", {"--address", "1"}, 2, "--port"},
+        // A leading zero is decimal, not octal: 032 is meter 32 (not 26).
+        BadInputCase{"LeadingZeroAddress",
+                     {"--port", "COM1", "--address", "032"},
+                     3,
+                     "Incorrect Adres ZLM\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(EndToEndTest, SimulatorNeverReplacesAnotherLink) {
@@ -266,6 +273,120 @@ TEST_F(EndToEndTest, LinkOfAKilledSimulatorLeadsNowhere) {
   EXPECT_EQ(::ioctl(master, FIONREAD, &queued), 0);
   EXPECT_EQ(queued, 0) << "bytes reached the new terminal";
   ::close(master);
+}
+
+// Addresses the window's field would not take, and intervals that cannot
+// be waited for, are command-line errors with a short message.
+TEST_F(EndToEndTest, UnreadableAddressesAndIntervalsAreRejected) {
+  const std::pair<std::string, std::vector<std::string>> cases[] = {
+      {"--address", {"", "0x1F", "7m", "7.0", "99999999999999999999"}},
+      {"--interval", {"nan", "inf", "0", "-2", "1e-300", "1e12", "soon", "0x10"}}};
+  for (const auto& [option, values] : cases) {
+    for (const std::string& value : values) {
+      SCOPED_TRACE(option + " '" + value + "'");
+      std::vector<std::string> args = {"--port", "COM1", option, value};
+      if (option != "--address") args.insert(args.end(), {"--address", "1"});
+      const RunResult read = Read(args);
+      EXPECT_EQ(read.exitCode, 2) << read.err;
+      EXPECT_EQ(read.err.rfind(option + ": ", 0), 0u) << read.err;
+      EXPECT_LE(read.err.size(), 160u) << read.err;
+    }
+  }
+}
+
+struct StopCase {
+  const char* name;
+  int signal;
+  const char* interval;
+};
+
+class StopsOnSignal : public EndToEndTest, public ::testing::WithParamInterface<StopCase> {};
+
+// A signal ends the reader within one cycle (about 0.44 s) whatever the
+// interval, even one shorter than a cycle, and the port is free again.
+TEST_P(StopsOnSignal, WithinOneCycleAndThePortIsReleased) {
+  const StopCase& c = GetParam();
+  StartSimulator(Concat({"--address", "5"}, kFixedValues));
+  std::vector<std::string> argv = {ZLM_READ,   "--port", m_com,        "--address", "5",
+                                   "--format", "json",   "--interval", c.interval};
+  Subprocess reader(argv, Env());
+  ASSERT_TRUE(reader.ReadLine(kProcessLimit).has_value()) << reader.Err();
+  const auto sent = std::chrono::steady_clock::now();
+  reader.Signal(c.signal);
+  const int exitCode = reader.Wait(kProcessLimit);
+  const auto took = std::chrono::steady_clock::now() - sent;
+  EXPECT_EQ(exitCode, 0) << reader.Err();
+  EXPECT_LT(took, std::chrono::milliseconds(1500));
+
+  const RunResult again = Read({"--port", m_com, "--address", "5", "--format", "json"});
+  EXPECT_EQ(again.exitCode, 0) << again.err;
+  EXPECT_NE(again.out.find(kFixedJson), std::string::npos) << again.out;
+  StopSimulator();
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, StopsOnSignal,
+                         ::testing::Values(StopCase{"TermShorterThanACycle", SIGTERM, "0.3"},
+                                           StopCase{"IntShorterThanACycle", SIGINT, "0.3"},
+                                           StopCase{"TermLongerThanACycle", SIGTERM, "1.5"},
+                                           // A year between cycles: no overflow in the schedule.
+                                           StopCase{"IntYear", SIGINT, "31536000"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Addresses are decimal however they are written, as in the window.
+TEST_F(EndToEndTest, AddressWithLeadingZeroIsDecimal) {
+  StartSimulator(Concat({"--address", "17"}, kFixedValues));
+  const RunResult read = Read({"--port", m_com, "--address", "017", "--format", "json"});
+  StopSimulator();
+  EXPECT_EQ(read.exitCode, 0) << read.err;
+  EXPECT_NE(read.out.find("\"address\":17,"), std::string::npos) << read.out;
+}
+
+// The simulator names its own slips: an answer it could not send in time
+// (it was stopped between the code and the checksum of a request) is
+// reported in its log as late, an answer sent at once is not.
+TEST_F(EndToEndTest, SimulatorLogsItsOwnLateAnswers) {
+  using namespace std::chrono_literals;
+  StartSimulator(Concat({"--address", "5"}, kFixedValues));
+  const int fd = ::open(m_device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(fd, 0);
+  // Sent without stick parity, a request is recognised by its checksum.
+  const unsigned char request[] = {5, 1, 6};
+  const auto answered = [fd] {
+    std::string got;
+    for (int i = 0; i < 100 && got.size() < 3 + 8; ++i) {
+      std::this_thread::sleep_for(10ms);
+      char buffer[64];
+      const ssize_t n = ::read(fd, buffer, sizeof buffer);
+      if (n > 0) got.append(buffer, static_cast<size_t>(n));
+    }
+    return got.size();
+  };
+  ASSERT_EQ(::write(fd, request, 3), 3);
+  EXPECT_EQ(answered(), 3u + 8u);
+
+  ASSERT_EQ(::write(fd, request, 2), 2);
+  std::this_thread::sleep_for(20ms);
+  m_simulator->Signal(SIGSTOP);
+  std::this_thread::sleep_for(20ms);
+  ASSERT_EQ(::write(fd, request + 2, 1), 1);
+  std::this_thread::sleep_for(60ms);
+  m_simulator->Signal(SIGCONT);
+  EXPECT_EQ(answered(), 3u + 8u);
+  ::close(fd);
+  StopSimulator();
+
+  std::ifstream log(LogPath());
+  std::vector<double> lateMs;
+  bool schedulingNoted = false;
+  for (std::string line; std::getline(log, line);) {
+    schedulingNoted = schedulingNoted || line.find(" note answering at ") != std::string::npos ||
+                      line.find(" note real-time scheduling not permitted") != std::string::npos;
+    const auto at = line.find(" late answer from meter 5");
+    if (at != std::string::npos) lateMs.push_back(std::stod(line.substr(line.rfind(": ") + 2)));
+  }
+  EXPECT_TRUE(schedulingNoted);
+  ASSERT_FALSE(lateMs.empty());
+  EXPECT_GE(lateMs.back(), 50.0);
 }
 
 }  // namespace

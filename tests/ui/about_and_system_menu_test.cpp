@@ -5,7 +5,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPixmap>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <functional>
@@ -19,6 +21,7 @@
 #include "sim/sim_serial_port.h"
 #include "tests/support/modal_watcher.h"
 #include "ui/about_dlg.h"
+#include "ui/framework/dialog_units.h"
 #include "ui/framework/dialog_window.h"
 #include "ui/framework/menu.h"
 #include "ui/framework/message_box_hook.h"
@@ -190,6 +193,68 @@ TEST_F(AboutAndSystemMenuTest, ChoosingTheMenuEntryOpensTheAboutBox) {
   EXPECT_FALSE(dlg->IsEnded());
 }
 
+// Dismisses every system menu that opens while it is alive, remembering
+// the entries of each.
+class SystemMenuWatcher {
+ public:
+  SystemMenuWatcher() {
+    QObject::connect(&m_timer, &QTimer::timeout, [this] {
+      auto* popup = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+      if (!popup) return;
+      std::vector<std::string> entries;
+      for (const QAction* action : popup->actions())
+        entries.push_back(action->text().toStdString());
+      m_menus.push_back(entries);
+      QTest::keyClick(popup, Qt::Key_Escape);
+    });
+    m_timer.start(1);
+  }
+  const std::vector<std::vector<std::string>>& Menus() const { return m_menus; }
+
+ private:
+  QTimer m_timer;
+  std::vector<std::vector<std::string>> m_menus;
+};
+
+// Alt+Space opens the system menu from every control that can take the
+// focus, and the control itself does nothing with it.
+TEST_F(AboutAndSystemMenuTest, AltSpaceOnEveryControlOpensOnlyTheSystemMenu) {
+  const std::vector<std::string> systemMenu = {"&Закрыть\tAlt+F4", "", kAboutEntry};
+  const int focusable[] = {
+      IDCANCEL,         IDC_PORT_COMBO,       IDC_CLOSE_PORT,  IDC_ADDRESS,  IDC_START_READING,
+      IDC_VOLUME_M3,    IDC_VOLUME_L,         IDC_HOURS,       IDC_FLOW_M3H, IDC_FLOW_LMIN,
+      IDC_FLOW_PERCENT, IDC_NOMINAL_DIAMETER, IDC_STOP_READING};
+  for (const int id : focusable) {
+    SCOPED_TRACE(id);
+    OpenWindowOnMeter();
+    QWidget* control = dlg->GetDlgItem(id);
+    ASSERT_NE(control, nullptr);
+    auto* address = qobject_cast<QLineEdit*>(dlg->GetDlgItem(IDC_ADDRESS));
+    address->selectAll();
+    control->setFocus();
+    SystemMenuWatcher watcher;
+    QTest::keyClick(control, Qt::Key_Space, Qt::AltModifier);
+    EXPECT_EQ(watcher.Menus(), std::vector<std::vector<std::string>>({systemMenu}));
+    EXPECT_FALSE(dlg->IsEnded());
+    EXPECT_TRUE(line.IsOpen(kPort));
+    EXPECT_FALSE(dlg->IsTimerSet(POLL_TIMER_ID));
+    EXPECT_EQ(address->text(), QString::number(kAddress));
+  }
+  EXPECT_EQ(Requests(), 0u);
+}
+
+TEST(AboutBoxTest, AltSpaceOnOkOpensOnlyTheSystemMenu) {
+  CAboutDlg about;
+  ASSERT_TRUE(about.Create());
+  QWidget* ok = about.GetDlgItem(IDOK);
+  ASSERT_EQ(about.GetSafeHwnd()->focusWidget(), ok);
+  SystemMenuWatcher watcher;
+  QTest::keyClick(ok, Qt::Key_Space, Qt::AltModifier);
+  ASSERT_EQ(watcher.Menus().size(), 1u);
+  EXPECT_EQ(watcher.Menus()[0].front(), "&Закрыть\tAlt+F4");
+  EXPECT_FALSE(about.IsEnded());
+}
+
 TEST_F(AboutAndSystemMenuTest, ReadingTimerKeepsTickingBehindTheAboutBox) {
   OpenWindowOnMeter();
   // A short period stands in for the reading period: only the arrival of
@@ -231,6 +296,31 @@ TEST(AboutBoxTest, TemplateTextsAndFocusOnOk) {
   }
   ASSERT_EQ(labels.size(), 4);
   EXPECT_EQ(labels[0], "ZLM Reader 1.0");
+}
+
+// The icon control takes the size of its icon at the template's corner,
+// so the whole 32x32 image shows.
+TEST(AboutBoxTest, IconControlIsItsIconsSizeAtTheTemplateCorner) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath("icon.png");
+  QPixmap image(32, 32);
+  image.fill(Qt::darkBlue);
+  ASSERT_TRUE(image.save(path));
+  SetIconResource(IDR_MAINFRAME, path);
+
+  CAboutDlg about;
+  ASSERT_TRUE(about.Create());
+  DialogWindow* box = about.GetSafeHwnd();
+  const QLabel* icon = nullptr;
+  for (const QLabel* label : box->findChildren<QLabel*>()) {
+    if (!label->pixmap().isNull()) icon = label;
+  }
+  ASSERT_NE(icon, nullptr);
+  const QPoint corner = DialogUnitsToPixels(BaseUnitsOf(box->font()), 11, 17, 20, 20).topLeft();
+  EXPECT_EQ(icon->geometry(), QRect(corner, QSize(32, 32)));
+  EXPECT_EQ(icon->pixmap().size(), QSize(32, 32));
+  EXPECT_TRUE(icon->contentsRect().contains(QRect(QPoint(0, 0), icon->pixmap().size())));
+  SetIconResource(IDR_MAINFRAME, QString());
 }
 
 TEST(AboutBoxTest, EndsOnOkEnterSpaceEscapeAndTheCloseButton) {

@@ -197,11 +197,15 @@ int main(int argc, char** argv) {
   std::fprintf(stderr, "zlm-meter-sim: meters%s on COM%d (%s); Ctrl+C stops\n", addresses.c_str(),
                com, line->SlavePath().c_str());
 
-  MeterBus bus(FaultsOf(options));
-  AttachMetersInService(bus, MetersOf(options), AnswerFaultsOf(options));
-  TrafficLog log(logFile);
-  MeterServer server(*line, bus, log);
-  server.Run([] { return g_stopSignal != 0; }, &waitMask);
+  {
+    MeterBus bus(FaultsOf(options));
+    AttachMetersInService(bus, MetersOf(options), AnswerFaultsOf(options));
+    // Its writer thread starts with the stop signals blocked, so they reach
+    // the server's wait; the whole log is written when it goes.
+    TrafficLog log(logFile);
+    MeterServer server(*line, bus, log);
+    server.Run([] { return g_stopSignal != 0; }, &waitMask);
+  }
 
   RemoveComLink(roots.portDir, com, linkTarget);
   if (logFile != stderr) std::fclose(logFile);

@@ -15,6 +15,9 @@
 
 namespace {
 
+// The size of a dialog's icon (the platform's large icon).
+constexpr QSize kIconSize(32, 32);
+
 QWidget* MakeControl(const DlgItemTemplate& item, QWidget* parent) {
   const QString text = QString::fromUtf8(item.text ? item.text : "");
   switch (item.kind) {
@@ -41,7 +44,7 @@ QWidget* MakeControl(const DlgItemTemplate& item, QWidget* parent) {
     case ControlKind::Icon: {
       auto* label = new QLabel(parent);
       if (HICON icon = LoadIconResource(item.iconId)) {
-        label->setPixmap(icon->pixmap(32, 32));
+        label->setPixmap(icon->pixmap(kIconSize));
       }
       label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
       return label;
@@ -57,10 +60,14 @@ QWidget* MakeControl(const DlgItemTemplate& item, QWidget* parent) {
   return nullptr;
 }
 
+bool IsAltSpace(const QKeyEvent* event) {
+  return event->key() == Qt::Key_Space &&
+         (event->modifiers() & ~Qt::KeypadModifier) == Qt::AltModifier;
+}
+
 bool IsSystemMenuKey(const QKeyEvent* event) {
   const auto mods = event->modifiers() & ~Qt::KeypadModifier;
-  return (event->key() == Qt::Key_Space && mods == Qt::AltModifier) ||
-         (event->key() == Qt::Key_Menu && mods == Qt::NoModifier) ||
+  return IsAltSpace(event) || (event->key() == Qt::Key_Menu && mods == Qt::NoModifier) ||
          (event->key() == Qt::Key_F10 && mods == Qt::ShiftModifier);
 }
 
@@ -95,6 +102,10 @@ void DialogWindow::BuildControls(const DlgTemplate& dialogTemplate) {
           std::max(1, (rect.height() - closed) / std::max(1, combo->fontMetrics().height()));
       combo->setMaxVisibleItems(lines);
       rect.setHeight(closed);
+    } else if (item.kind == ControlKind::Icon) {
+      // An icon control takes the size of its icon at the template's
+      // corner: the template's own size would cut the image off.
+      rect.setSize(kIconSize);
     }
     control->setGeometry(rect);
     const bool tabStop = (item.style & WS_TABSTOP) != 0;
@@ -107,6 +118,8 @@ void DialogWindow::BuildControls(const DlgTemplate& dialogTemplate) {
     if (item.kind == ControlKind::PushButton && (item.style & BS_DEFPUSHBUTTON)) {
       m_defaultId = item.id;
     }
+
+    control->installEventFilter(this);
 
     const int id = item.id;
     if (auto* button = qobject_cast<QPushButton*>(control)) {
@@ -171,6 +184,17 @@ void DialogWindow::keyPressEvent(QKeyEvent* event) {
       break;
   }
   QDialog::keyPressEvent(event);
+}
+
+bool DialogWindow::eventFilter(QObject* watched, QEvent* event) {
+  // Alt+Space belongs to the window whichever control has the focus: the
+  // control must not take it as Space (a button would be pressed, an edit
+  // would type a blank over its selection).
+  if (event->type() == QEvent::KeyPress && IsAltSpace(static_cast<QKeyEvent*>(event))) {
+    ShowSystemMenu(mapToGlobal(QPoint(0, 0)));
+    return true;
+  }
+  return QDialog::eventFilter(watched, event);
 }
 
 void DialogWindow::closeEvent(QCloseEvent* event) {

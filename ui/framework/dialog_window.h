@@ -12,7 +12,8 @@ class CDialog;
 // turns Qt events into the messages the dialog's table expects, with the
 // classic dialog keyboard (Tab order of the template, Enter presses the
 // focused push button or else sends IDOK, Escape and the close button send
-// IDCANCEL) and a system menu of its own.
+// IDCANCEL) and a system menu of its own, opened by Alt+Space from any
+// control.
 class DialogWindow : public QDialog {
  public:
   DialogWindow(CWnd* owner, const DlgTemplate& dialogTemplate, QWidget* parent);
@@ -31,6 +32,7 @@ class DialogWindow : public QDialog {
   void reject() override;
 
  protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
