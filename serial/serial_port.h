@@ -3,10 +3,14 @@
 #include <cstdint>
 #include <string>
 
+#include "serial/line_cause.h"
+
 // The serial line as the meter protocol sees it. The operations keep the
 // names and contracts of the classic serial-communication API the protocol
 // was designed around, so each call site can be checked against what it
-// relies on: results are plain values, causes are never reported.
+// relies on: results are plain values. Why an open or a settings change
+// failed is an extra fact a caller may ask for afterwards (LastCause); no
+// result depends on it.
 
 using DWORD = std::uint32_t;
 using BYTE = std::uint8_t;
@@ -108,4 +112,8 @@ class SerialPort {
   virtual bool PurgeComm(HANDLE h) = 0;
   // Waits at least ms milliseconds while the line goes on sending and receiving.
   virtual void Sleep(DWORD ms) = 0;
+
+  // Why the last failed CreateFile or SetCommState failed, as far as the
+  // line can tell; kNone where it cannot.
+  virtual LineCause LastCause() const { return {}; }
 };
