@@ -139,7 +139,7 @@ int main(int argc, char** argv) {
       app.add_flag("--scan", scan,
                    "Find the meters on the line: ask each address 0..31 once for the nominal "
                    "diameter and print what answered");
-  scanOption->excludes(addressOption);
+  scanOption->excludes(addressOption)->excludes("--interval")->excludes("--count");
   app.add_option("--trace", tracePath,
                  "Append every line operation and each decoded exchange to FILE (default: the "
                  "file named by ZLM_TRACE, if set)")
