@@ -11,7 +11,6 @@ TraceFile::TraceFile(const std::string& path, const std::string& program)
     m_error = "cannot open " + path + ": " + std::strerror(errno);
     return;
   }
-  std::setvbuf(m_file, nullptr, _IOLBF, 1024);
   const std::time_t now = std::time(nullptr);
   char when[32] = "?";
   if (const std::tm* utc = std::gmtime(&now)) {
@@ -19,6 +18,7 @@ TraceFile::TraceFile(const std::string& path, const std::string& program)
   }
   std::fprintf(m_file, "# %s trace started %s; seconds on the monotonic clock from here\n",
                program.c_str(), when);
+  std::fflush(m_file);
 }
 
 TraceFile::~TraceFile() {
@@ -32,6 +32,10 @@ void TraceFile::Line(const std::string& text) {
                       .count();
   // A full disk or a vanished file is not the reader's business: the line is
   // lost and reading goes on.
-  std::fprintf(m_file, "%lld.%06lld %s\n", static_cast<long long>(us / 1000000),
-               static_cast<long long>(us % 1000000), text.c_str());
+  std::string fraction = std::to_string(us % 1000000);
+  fraction.insert(0, 6 - fraction.size(), '0');
+  const std::string line = std::to_string(us / 1000000) + "." + fraction + " " + text + "\n";
+  // Each line is flushed at once (not every C library line-buffers files).
+  std::fputs(line.c_str(), m_file);
+  std::fflush(m_file);
 }

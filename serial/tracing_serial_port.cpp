@@ -1,6 +1,8 @@
 #include "serial/tracing_serial_port.h"
 
+#include <cstdint>
 #include <cstdio>
+#include <type_traits>
 
 namespace {
 
@@ -21,6 +23,16 @@ const char* ParityName(BYTE parity) {
 }
 
 std::string Result(bool ok) { return ok ? "ok" : "failed"; }
+
+// A handle as a number: an integer here, a pointer on Windows.
+template <typename Handle>
+std::string HandleText(Handle h) {
+  if constexpr (std::is_pointer_v<Handle>) {
+    return std::to_string(reinterpret_cast<std::uintptr_t>(h));
+  } else {
+    return std::to_string(h);
+  }
+}
 
 // The cause the line gives for a failure, where it gives one.
 std::string CauseOf(const SerialPort& line) {
@@ -69,7 +81,7 @@ HANDLE TracingSerialPort::CreateFile(const std::string& path) {
   if (h == INVALID_HANDLE_VALUE) {
     Trace("open " + path + ": failed" + CauseOf(m_line));
   } else {
-    Trace("open " + path + ": handle " + std::to_string(h));
+    Trace("open " + path + ": handle " + HandleText(h));
     m_parity = NOPARITY;
     m_readsReturnAtOnce = false;
     m_request.clear();
@@ -79,7 +91,7 @@ HANDLE TracingSerialPort::CreateFile(const std::string& path) {
 
 bool TracingSerialPort::CloseHandle(HANDLE h) {
   const bool ok = m_line.CloseHandle(h);
-  Trace("close handle " + std::to_string(h) + ": " + Result(ok));
+  Trace("close handle " + HandleText(h) + ": " + Result(ok));
   return ok;
 }
 

@@ -1,9 +1,6 @@
 // zlm-read: reads the seven parameters of a ZLM meter from a serial port,
 // once or repeatedly, and prints them as a table, CSV or JSON lines.
 
-#include <signal.h>
-#include <time.h>
-
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <chrono>
@@ -19,8 +16,9 @@
 #include "meter/read_exchange.h"
 #include "meter/reading_cycle.h"
 #include "meter/reading_output.h"
-#include "serial/linux_serial_port.h"
+#include "serial/platform_serial_port.h"
 #include "serial/port_discovery.h"
+#include "tools/zlm_read/console.h"
 #include "tools/zlm_read/scan.h"
 #include "ui/framework/number_text.h"
 
@@ -64,25 +62,10 @@ std::chrono::steady_clock::time_point CycleStart(std::chrono::steady_clock::time
   return start + period * cycle;
 }
 
-// Waits until the time or a stop signal (blocked, so it is taken only here,
-// between cycles). A signal already pending is taken even when the time has
-// passed, so cycles that follow one another without a pause still stop.
-// True when a stop signal came.
-bool WaitForStop(const sigset_t& stopSignals, std::chrono::steady_clock::time_point until) {
-  for (;;) {
-    const auto left = std::max(until - std::chrono::steady_clock::now(),
-                               std::chrono::steady_clock::duration::zero());
-    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
-    const timespec timeout{static_cast<time_t>(ns / 1'000'000'000),
-                           static_cast<long>(ns % 1'000'000'000)};
-    if (::sigtimedwait(&stopSignals, nullptr, &timeout) > 0) return true;
-    if (ns == 0) return false;
-  }
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
+  UseUtf8Output();
   std::string port;
   std::string addressText;
   std::string intervalText;
@@ -101,13 +84,10 @@ int main(int argc, char** argv) {
       "2 bad command line; 3 \"Incorrect Adres ZLM\" (address not 0..31 or 255);\n"
       "4 \"No free COM ports\" (the port does not exist, is no serial device, or is in use).\n"
       "After a failure message one more line, \"cause: ...\" or \"hint: ...\", says why.\n"
-      "--scan asks addresses 0..31 once each and exits 0 when a meter answered, 1 when none.\n"
-      "Ctrl+C or SIGTERM ends after the cycle in progress, with the exit code so far.",
+      "--scan asks addresses 0..31 once each and exits 0 when a meter answered, 1 when none.\n" +
+          std::string(kStopHelp) + " ends after the cycle in progress, with the exit code so far.",
       "zlm-read"};
-  app.add_option("--port", port,
-                 "COMn (through the same COM mapping as the window's port list) or a device "
-                 "path such as /dev/ttyUSB0")
-      ->required();
+  app.add_option("--port", port, kPortHelp)->required();
   CLI::Option* addressOption =
       app.add_option("--address", addressText,
                      "Meter address: 0..31, or 255 for the only meter; decimal, as typed in the "
@@ -167,15 +147,8 @@ int main(int argc, char** argv) {
   // Nothing goes on the line for an address the meter cannot have.
   if (!IsValidMeterAddress(address)) return Fail(kMsgIncorrectAddress, kExitBadAddress);
 
-  // The stop signals stay pending during a cycle, so the port is always
-  // closed properly (a pty would otherwise stay marked exclusive).
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
-
-  LinuxSerialPort device;
+  StopRequests stop;
+  PlatformSerialPort device;
   TracedLine traced(device, TracePathOf(tracePath), "zlm-read");
   if (!traced.Error().empty())
     std::fprintf(stderr, "zlm-read: no trace: %s\n", traced.Error().c_str());
@@ -189,8 +162,8 @@ int main(int argc, char** argv) {
   ApplyBaseline(line, h);
 
   if (scan) {
-    const int scanExit = RunScan(line, h, port, output, [&stopSignals] {
-      return WaitForStop(stopSignals, std::chrono::steady_clock::now());
+    const int scanExit = RunScan(line, h, port, output, [&stop] {
+      return stop.WaitUntil(std::chrono::steady_clock::now());
     });
     line.CloseHandle(h);
     return scanExit;
@@ -199,7 +172,7 @@ int main(int argc, char** argv) {
   int exitCode = kExitOk;
   const auto start = std::chrono::steady_clock::now();
   for (long cycle = 0; forever || cycle < count; ++cycle) {
-    if (WaitForStop(stopSignals, CycleStart(start, period, cycle))) break;
+    if (stop.WaitUntil(CycleStart(start, period, cycle))) break;
     const std::string timestamp = FormatTimestamp(std::chrono::system_clock::now());
     const CycleResult result = ReadAllParameters(line, h, address);
     if (result.error) {

@@ -1,10 +1,9 @@
 #include "tools/zlm_read/scan.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 
 #include "meter/bus_scan.h"
+#include "tools/zlm_read/console.h"
 
 void PrintExplanation(const std::string& line) {
   if (!line.empty()) std::fprintf(stderr, "%s\n", line.c_str());
@@ -12,15 +11,16 @@ void PrintExplanation(const std::string& line) {
 
 int RunScan(SerialPort& line, HANDLE h, const std::string& portName, OutputFormat format,
             const std::function<bool()>& stop) {
-  const bool progress = ::isatty(STDERR_FILENO) == 1;
+  const bool progress = StderrIsTerminal();
+  int shown = 0;  // length of the progress text on the terminal
   const std::vector<ScanRow> rows = ScanBus(line, h, [&](int32_t address) {
     if (progress) {
-      std::fprintf(stderr, "\rscanning %s: address %d of 0..%d", portName.c_str(), address,
-                   kMaxBusAddress);
+      shown = std::fprintf(stderr, "\rscanning %s: address %d of 0..%d", portName.c_str(), address,
+                           kMaxBusAddress);
     }
     return !stop();
   });
-  if (progress) std::fputs("\r\033[K", stderr);
+  if (progress) std::fprintf(stderr, "\r%*s\r", shown, "");
 
   if (!rows.empty() && !rows.back().sent) {
     // The line refused a setting or a byte: nothing was asked at all.
