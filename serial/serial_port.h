@@ -128,6 +128,12 @@ class SerialPort {
   // Waits at least ms milliseconds while the line goes on sending and receiving.
   virtual void Sleep(DWORD ms) = 0;
 
+  // Bracket a run of test-opens (a port scan), so that what the platform
+  // needs to learn about other programs' use of ports is learnt once per
+  // run rather than once per port.
+  virtual void BeginPortScan() {}
+  virtual void EndPortScan() {}
+
   // Why the last failed CreateFile or SetCommState failed, as far as the
   // line can tell; kNone where it cannot.
   virtual LineCause LastCause() const { return {}; }

@@ -43,6 +43,8 @@ class TracingSerialPort : public SerialPort {
   bool ReadFile(HANDLE h, BYTE* buffer, DWORD length, DWORD& read) override;
   bool PurgeComm(HANDLE h) override;
   void Sleep(DWORD ms) override;
+  void BeginPortScan() override { m_line.BeginPortScan(); }
+  void EndPortScan() override { m_line.EndPortScan(); }
   LineCause LastCause() const override { return m_line.LastCause(); }
 
  private:
