@@ -84,6 +84,12 @@ class LinuxSerialPort : public SerialPort {
   void BeginPortScan() override;
   void EndPortScan() override;
 
+  // Why the last failed CreateFile or SetCommState failed: unmapped, no
+  // device, not a serial device, permission (with the device's group),
+  // busy (with the holder's pid and program where /proc, the flock or the
+  // lock file shows it), mark/space parity or other settings not kept.
+  LineCause LastCause() const override { return m_cause; }
+
   ComPortMap& PortMap() { return m_map; }
 
   // Why the last CreateFile gave INVALID_HANDLE_VALUE, for a person to read;
@@ -98,7 +104,7 @@ class LinuxSerialPort : public SerialPort {
 
   OpenPort* Find(HANDLE h);
   HANDLE OpenDevice(const std::string& device);
-  HANDLE Refuse(std::string cause);
+  HANDLE Refuse(std::string text, LineCause cause);
   const TerminalUsers& Users();
 
   ComPortMap m_map;
@@ -108,4 +114,5 @@ class LinuxSerialPort : public SerialPort {
   bool m_scanning = false;
   std::optional<TerminalUsers> m_users;
   std::string m_lastOpenFailure;
+  LineCause m_cause;
 };

@@ -96,8 +96,8 @@ TEST(MqttMessagesTest, FailureIsRetainedWithItsMessage) {
   EXPECT_EQ(error["address"], 4);
   EXPECT_FALSE(error.contains("cause"));
   const MqttMessage withCause =
-      ErrorMessage(topics, {{}, "COM3", 4, "No free COM ports", "Device or resource busy"});
-  EXPECT_EQ(nlohmann::json::parse(withCause.payload)["cause"], "Device or resource busy");
+      ErrorMessage(topics, {{}, "COM3", 4, "No answer from ZLM", "cause: the meter is silent"});
+  EXPECT_EQ(nlohmann::json::parse(withCause.payload)["cause"], "cause: the meter is silent");
 }
 
 TEST(MqttMessagesTest, DiscoveryUnitsAndClasses) {

@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "meter/exchange_diagnosis.h"
+#include "meter/line_trace.h"
 #include "meter/link_format.h"
 #include "meter/read_exchange.h"
 #include "meter/reading_cycle.h"
@@ -22,6 +24,7 @@
 #include "tools/zlm_read/address_list.h"
 #include "tools/zlm_read/console.h"
 #include "tools/zlm_read/print_sink.h"
+#include "tools/zlm_read/scan.h"
 #include "ui/framework/number_text.h"
 #ifdef ZLM_WITH_MQTT
 #include "tools/zlm_read/mqtt_sink.h"
@@ -76,6 +79,8 @@ int main(int argc, char** argv) {
   std::string intervalText;
   int count = 0;
   std::string format = "table";
+  bool scan = false;
+  std::string tracePath;
 
   CLI::App app{
       "Reads the seven parameters of ZLM flow meters (volume m3 and l, hours, flow m3/h,\n"
@@ -87,16 +92,17 @@ int main(int argc, char** argv) {
       "Exit codes: 0 every reading succeeded; 1 a reading failed (its message on stderr: e.g.\n"
       "\"No answer from ZLM\", \"SetCommState M1 error\", \"Error reading (mnogitel>8)\");\n"
       "2 bad command line; 3 \"Incorrect Adres ZLM\" (address not 0..31 or 255);\n"
-      "4 \"No free COM ports\" (the port does not exist, is no serial device, or is in use).\n" +
+      "4 \"No free COM ports\" (the port does not exist, is no serial device, or is in use).\n"
+      "After a failure message one more line, \"cause: ...\" or \"hint: ...\", says why.\n"
+      "--scan asks addresses 0..31 once each and exits 0 when a meter answered, 1 when none.\n" +
           std::string(kStopHelp) + " ends after the meter in progress, with the exit code so far.",
       "zlm-read"};
   app.add_option("--port", port, kPortHelp)->required();
-  app.add_option("--address", addressTexts,
-                 "Meter address: 0..31, or 255 for the only meter; decimal, as typed in the "
-                 "window's address field. Several meters: 1,3,7 or the option repeated")
-      ->required()
-      ->check(CLI::Validator(AddressValueError, ""))
-      ->type_name("N[,N...]");
+  CLI::Option* addressOption =
+      app.add_option("--address", addressTexts,
+                     "Meter address: 0..31, or 255 for the only meter; decimal, as typed in the "
+                     "window's address field. Several meters: 1,3,7 or the option repeated");
+  addressOption->check(CLI::Validator(AddressValueError, ""))->type_name("N[,N...]");
   app.add_option("--interval", intervalText,
                  "Seconds from the start of one cycle to the next (0.001 to 31536000)")
       ->check(CLI::Validator(
@@ -115,12 +121,25 @@ int main(int argc, char** argv) {
                      "influx (InfluxDB line protocol)")
           ->check(CLI::IsMember({"table", "csv", "json", "influx"}))
           ->capture_default_str();
+  CLI::Option* scanOption =
+      app.add_flag("--scan", scan,
+                   "Find the meters on the line: ask each address 0..31 once for the nominal "
+                   "diameter and print what answered");
+  scanOption->excludes(addressOption)->excludes("--interval")->excludes("--count");
+  app.add_option("--trace", tracePath,
+                 "Append every line operation and each decoded exchange to FILE (default: the "
+                 "file named by ZLM_TRACE, if set)")
+      ->type_name("FILE");
 #ifdef ZLM_WITH_MQTT
   MqttOptions mqtt;
   AddMqttOptions(app, mqtt);
+  app.get_option("--mqtt")->excludes(scanOption);
 #endif
   try {
     app.parse(argc, argv);
+    if (!scan && addressOption->count() == 0) {
+      throw CLI::RequiredError("--address or --scan");
+    }
   } catch (const CLI::ParseError& e) {
     return app.exit(e) == 0 ? kExitOk : kExitUsage;
   }
@@ -135,6 +154,9 @@ int main(int argc, char** argv) {
                               : format == "json"   ? OutputFormat::kJson
                               : format == "influx" ? OutputFormat::kInflux
                                                    : OutputFormat::kTable;
+  if (scan && output == OutputFormat::kInflux) {
+    return Fail("--format: influx is for readings; --scan prints table, csv or json", kExitUsage);
+  }
   const bool forever = interval && count == 0;
   if (count == 0) count = 1;
   const std::chrono::nanoseconds period =
@@ -146,10 +168,26 @@ int main(int argc, char** argv) {
   }
 
   StopRequests stop;
-  PlatformSerialPort line;
+  PlatformSerialPort device;
+  TracedLine traced(device, TracePathOf(tracePath), "zlm-read");
+  if (!traced.Error().empty())
+    std::fprintf(stderr, "zlm-read: no trace: %s\n", traced.Error().c_str());
+  SerialPort& line = traced.Line();
   const HANDLE h = line.CreateFile(DevicePathOf(port));
-  if (h == INVALID_HANDLE_VALUE) return Fail(kMsgNoFreePort, kExitNoPort);
+  if (h == INVALID_HANDLE_VALUE) {
+    Fail(kMsgNoFreePort, kExitNoPort);
+    PrintExplanation(ExplainCause(line.LastCause(), port));
+    return kExitNoPort;
+  }
   ApplyBaseline(line, h);
+
+  if (scan) {
+    const int scanExit = RunScan(line, h, port, output, [&stop] {
+      return stop.WaitUntil(std::chrono::steady_clock::now());
+    });
+    line.CloseHandle(h);
+    return scanExit;
+  }
 
   // The terminal shows the readings unless they go to a broker alone.
   std::vector<std::unique_ptr<ReadingSink>> sinks;
@@ -181,7 +219,9 @@ int main(int argc, char** argv) {
       CycleResult result = ReadAllParameters(line, h, address);
       if (result.error) {
         exitCode = kExitReadFailed;
-        const MeterFailure failure{time, port, address, result.error, {}};
+        const MeterFailure failure{
+            time, port, address, result.error,
+            ExplainFailedRead(line, h, result.failedReceived, result.failedExchange, port)};
         for (const auto& sink : sinks) sink->Failed(failure);
         continue;
       }

@@ -10,6 +10,6 @@ void PrintSink::Read(const MeterCycle& cycle) {
 void PrintSink::Failed(const MeterFailure& failure) {
   if (m_severalMeters) std::fprintf(m_err, "address %d: ", failure.address);
   std::fprintf(m_err, "%s\n", failure.message.c_str());
-  if (!failure.cause.empty()) std::fprintf(m_err, "cause: %s\n", failure.cause.c_str());
+  if (!failure.cause.empty()) std::fprintf(m_err, "%s\n", failure.cause.c_str());
   std::fflush(m_err);
 }

@@ -6,8 +6,8 @@
 
 // Readings to stdout in one of the output formats (the CSV header before the
 // first row); failures to stderr, the message alone when one meter is read,
-// after "address N: " when several are, then "cause: " and the cause where
-// it is known.
+// after "address N: " when several are, then the line that explains it
+// ("cause: ..." or "hint: ...") where there is one.
 class PrintSink final : public ReadingSink {
  public:
   PrintSink(OutputFormat format, bool severalMeters, std::FILE* out, std::FILE* err)

@@ -11,8 +11,8 @@ struct MeterFailure {
   std::string port;
   int address = 0;
   std::string message;  // the failing step's message, as the window shows it
-  // Why the step failed, where the serial layer knows it (the system's own
-  // error text); empty where it does not.
+  // The line that explains it, "cause: ..." or "hint: ...", as zlm-read
+  // prints it after the message; empty when there is nothing to add.
   std::string cause;
 };
 
