@@ -24,6 +24,7 @@ struct LineCause {
   std::string user{};       // kPermission: the user's login name
   long pid = 0;             // kBusy: the holder's process id, 0 when unknown
   std::string program{};    // kBusy: the holder's program name, where known
+  std::string detail{};     // what the line saw, in its own words (which check refused)
 };
 
 // One line for a person: "cause: ..." with what was seen and what to do,

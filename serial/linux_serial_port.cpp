@@ -208,7 +208,6 @@ LinuxSerialPort::OpenPort* LinuxSerialPort::Find(HANDLE h) {
 }
 
 HANDLE LinuxSerialPort::CreateFile(const std::string& path) {
-  m_lastOpenFailure.clear();
   m_cause = {};
   if (const std::optional<int> number = ParseComDevicePath(path)) {
     const std::optional<std::string> device = m_map.Resolve(*number);
@@ -231,7 +230,7 @@ void LinuxSerialPort::EndPortScan() {
 }
 
 HANDLE LinuxSerialPort::Refuse(std::string text, LineCause cause) {
-  m_lastOpenFailure = std::move(text);
+  cause.detail = std::move(text);
   // Named by the device itself, not by a COM link or by-id name leading to it.
   if (char* real = cause.device.empty() ? nullptr : ::realpath(cause.device.c_str(), nullptr)) {
     cause.device = real;

@@ -35,8 +35,8 @@ class TermiosOps {
 // lock file (TakeUucpLock); then TIOCEXCL against programs that use
 // neither, except on a pseudo-terminal. A device another opener holds with
 // TIOCEXCL (TIOCGEXCL) counts as taken, also for root, whom the kernel would
-// let in. Opening changes no setting of the line. LastOpenFailure() says why
-// an open gave INVALID_HANDLE_VALUE.
+// let in. Opening changes no setting of the line. LastCause() says why an
+// open gave INVALID_HANDLE_VALUE.
 //
 // Close: the UUCP lock, TIOCEXCL and the flock are released before the
 // descriptor is closed, so the device is free at once even when another
@@ -92,10 +92,6 @@ class LinuxSerialPort : public SerialPort {
 
   ComPortMap& PortMap() { return m_map; }
 
-  // Why the last CreateFile gave INVALID_HANDLE_VALUE, for a person to read;
-  // empty after a successful one.
-  const std::string& LastOpenFailure() const { return m_lastOpenFailure; }
-
  private:
   struct OpenPort {
     COMMTIMEOUTS timeouts;
@@ -113,6 +109,5 @@ class LinuxSerialPort : public SerialPort {
   std::map<int, OpenPort> m_open;
   bool m_scanning = false;
   std::optional<TerminalUsers> m_users;
-  std::string m_lastOpenFailure;
   LineCause m_cause;
 };

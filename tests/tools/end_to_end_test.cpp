@@ -228,6 +228,17 @@ TEST_F(EndToEndTest, SimulatorNeverReplacesAnotherLink) {
   EXPECT_EQ(fs::read_symlink(PortDir() / "COM9"), "/dev/null");
 }
 
+TEST_F(EndToEndTest, SimulatorRefusesABadCommandLineWithTwo) {
+  const std::vector<std::vector<std::string>> badLines = {
+      {"--address", "40"}, {"--fault", "nonsense"}, {"--com", "x"}, {"--no-such-option"}};
+  for (const std::vector<std::string>& args : badLines) {
+    const RunResult sim = RunProgram(Concat({ZLM_METER_SIM}, args), Env());
+    EXPECT_EQ(sim.exitCode, 2) << args.front() << ": " << sim.err;
+    EXPECT_EQ(sim.out, "");
+    EXPECT_FALSE(fs::exists(PortDir())) << "nothing is published for a bad command line";
+  }
+}
+
 TEST_F(EndToEndTest, SimulatorTakesAFreeNumberAndReadsRepeat) {
   fs::create_directories(PortDir());
   for (const char* taken : {"COM1", "COM2", "COM3"}) {

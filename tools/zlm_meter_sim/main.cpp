@@ -151,7 +151,12 @@ int main(int argc, char** argv) {
   app.add_option("--late-ms", options.lateMs, "Delay of a late answer after the checksum byte")
       ->capture_default_str();
   app.add_option("--log", options.logPath, "Traffic log file (default: stderr)");
-  CLI11_PARSE(app, argc, argv);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    // --help and --version end with 0; every bad command line with 2, as zlm-read does.
+    return app.exit(e) == 0 ? 0 : 2;
+  }
 
   std::FILE* logFile = stderr;
   if (!options.logPath.empty()) {
