@@ -50,18 +50,28 @@ std::string FormatReading(const Reading& reading) {
 }
 
 std::string FormatTimestamp(std::chrono::system_clock::time_point time) {
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch());
+  using namespace std::chrono;
+  const auto ms = duration_cast<milliseconds>(time.time_since_epoch());
   const std::time_t seconds = static_cast<std::time_t>(ms.count() / 1000);
   std::tm local{};
+#ifdef _WIN32
+  ::localtime_s(&local, &seconds);
+#else
   ::localtime_r(&seconds, &local);
+#endif
+  // The offset is the local wall time read as if it were UTC, minus the
+  // instant (strftime's %z is not an offset everywhere).
+  const sys_seconds wall =
+      sys_days{year{local.tm_year + 1900} / (local.tm_mon + 1) / local.tm_mday} +
+      hours{local.tm_hour} + minutes{local.tm_min} + std::chrono::seconds{local.tm_sec};
+  const long long offsetMin = (wall.time_since_epoch().count() - seconds) / 60;
+  const long long absMin = offsetMin < 0 ? -offsetMin : offsetMin;
   char date[32];
-  char offset[8];
   std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local);
-  std::strftime(offset, sizeof offset, "%z", &local);
   char text[64];
-  // %z gives +0300; ISO 8601 extended form wants +03:00.
-  std::snprintf(text, sizeof text, "%s.%03lld%.3s:%.2s", date,
-                static_cast<long long>(ms.count() % 1000), offset, offset + 3);
+  std::snprintf(text, sizeof text, "%s.%03lld%c%02lld:%02lld", date,
+                static_cast<long long>(ms.count() % 1000), offsetMin < 0 ? '-' : '+', absMin / 60,
+                absMin % 60);
   return text;
 }
 

@@ -22,14 +22,12 @@ std::string Lower(std::string_view text) {
   return out;
 }
 
-bool ParseOnOff(const std::string& value, bool& flag) {
-  if (value == "on") {
-    flag = true;
-  } else if (value == "off") {
-    flag = false;
-  } else {
-    return false;
-  }
+// The DCB's flag fields are bit-fields on Windows, so no reference can be
+// bound to them: the parsers hand the value to an assignment.
+template <typename Field>
+bool ParseOnOff(const std::string& value, Field&& assign) {
+  if (value != "on" && value != "off") return false;
+  assign(value == "on");
   return true;
 }
 
@@ -61,11 +59,11 @@ struct Word {
   BYTE code;
 };
 
-template <std::size_t N>
-bool ParseWord(const std::string& value, const Word (&words)[N], BYTE& code) {
+template <std::size_t N, typename Field>
+bool ParseWord(const std::string& value, const Word (&words)[N], Field&& assign) {
   for (const Word& word : words) {
     if (value == word.text) {
-      code = word.code;
+      assign(word.code);
       return true;
     }
   }
@@ -84,18 +82,13 @@ bool ApplyPair(const std::string& key, const std::string& value, DCB& dcb) {
   if (key == "baud") return ParseBaud(value, dcb.BaudRate);
   if (key == "parity") return ParseParity(value, dcb.Parity);
   if (key == "data") return ParseDataBits(value, dcb.ByteSize);
-  if (key == "stop") return ParseWord(value, kStopBits, dcb.StopBits);
-  if (key == "rts") return ParseWord(value, kRtsControl, dcb.fRtsControl);
-  if (key == "dtr") return ParseWord(value, kDtrControl, dcb.fDtrControl);
-  if (key == "xon") {
-    bool on = false;
-    if (!ParseOnOff(value, on)) return false;
-    dcb.fInX = dcb.fOutX = on;
-    return true;
-  }
-  if (key == "odsr") return ParseOnOff(value, dcb.fOutxDsrFlow);
-  if (key == "octs") return ParseOnOff(value, dcb.fOutxCtsFlow);
-  if (key == "idsr") return ParseOnOff(value, dcb.fDsrSensitivity);
+  if (key == "stop") return ParseWord(value, kStopBits, [&](BYTE c) { dcb.StopBits = c; });
+  if (key == "rts") return ParseWord(value, kRtsControl, [&](BYTE c) { dcb.fRtsControl = c; });
+  if (key == "dtr") return ParseWord(value, kDtrControl, [&](BYTE c) { dcb.fDtrControl = c; });
+  if (key == "xon") return ParseOnOff(value, [&](bool on) { dcb.fInX = dcb.fOutX = on; });
+  if (key == "odsr") return ParseOnOff(value, [&](bool on) { dcb.fOutxDsrFlow = on; });
+  if (key == "octs") return ParseOnOff(value, [&](bool on) { dcb.fOutxCtsFlow = on; });
+  if (key == "idsr") return ParseOnOff(value, [&](bool on) { dcb.fDsrSensitivity = on; });
   return false;
 }
 

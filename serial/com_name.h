@@ -21,6 +21,6 @@ std::optional<int> ParseComDevicePath(std::string_view path);
 std::string ComDevicePath(int n);
 
 // What a user names a port with: "COM9" (any case) becomes "\\.\COM9", which
-// reaches a device through the COM number mapping as the window's list does;
-// anything else (a device path) is opened as given.
+// reaches port 9 as the window's list does (on Linux through the COM number
+// mapping); anything else (a device path) is passed on as given.
 std::string DevicePathOf(const std::string& port);

@@ -8,6 +8,19 @@
 // was designed around, so each call site can be checked against what it
 // relies on: results are plain values, causes are never reported.
 
+#ifdef _WIN32
+// Windows: the platform's own HANDLE, DWORD, BYTE, DCB, COMMTIMEOUTS and
+// codes, so a record passes to the system unchanged.
+#include "serial/windows_api.h"
+
+// Every field, as the look-alike's defaulted comparison does.
+bool operator==(const DCB& a, const DCB& b);
+#else
+// Elsewhere: look-alikes with the same names, layouts that suit us and the
+// same values. Code that must build for both uses only what both give:
+// HANDLE is compared and stored, never computed with; a value-initialised
+// DCB{} is all zero; the DCB's flag fields are assigned and read, never bound
+// to a reference (on Windows they are bit-fields).
 using DWORD = std::uint32_t;
 using BYTE = std::uint8_t;
 
@@ -58,16 +71,6 @@ struct DCB {
   friend bool operator==(const DCB&, const DCB&) = default;
 };
 
-// dcb with 9600 baud, 8 data bits, no parity and one stop bit: the line a
-// freshly opened port is given before the meter protocol changes its parity.
-inline DCB Baseline8N1(DCB dcb) {
-  dcb.BaudRate = 9600;
-  dcb.ByteSize = 8;
-  dcb.Parity = NOPARITY;
-  dcb.StopBits = ONESTOPBIT;
-  return dcb;
-}
-
 // Timeout set, all values in milliseconds.
 struct COMMTIMEOUTS {
   DWORD ReadIntervalTimeout = 0;
@@ -78,6 +81,18 @@ struct COMMTIMEOUTS {
 
   friend bool operator==(const COMMTIMEOUTS&, const COMMTIMEOUTS&) = default;
 };
+
+#endif
+
+// dcb with 9600 baud, 8 data bits, no parity and one stop bit: the line a
+// freshly opened port is given before the meter protocol changes its parity.
+inline DCB Baseline8N1(DCB dcb) {
+  dcb.BaudRate = 9600;
+  dcb.ByteSize = 8;
+  dcb.Parity = NOPARITY;
+  dcb.StopBits = ONESTOPBIT;
+  return dcb;
+}
 
 // Parses device-control text such as "baud=9600 parity=M data=8 stop=1
 // rts=on dtr=on" into dcb: the named fields are set, flow control is turned

@@ -22,7 +22,7 @@ NinthBit NinthBitOf(const DCB& dcb, BYTE value) {
 }
 
 DCB FreshDeviceSettings() {
-  DCB dcb = Baseline8N1({});
+  DCB dcb = Baseline8N1(DCB{});
   dcb.fDtrControl = DTR_CONTROL_ENABLE;
   dcb.fRtsControl = RTS_CONTROL_ENABLE;
   dcb.fBinary = true;
@@ -119,7 +119,9 @@ HANDLE SimSerialPort::CreateFile(const std::string& path) {
   if (it == ports_.end()) return INVALID_HANDLE_VALUE;
   Port& port = it->second;
   if (!port.present || port.held || port.owner != INVALID_HANDLE_VALUE) return INVALID_HANDLE_VALUE;
-  const HANDLE h = nextHandle_++;
+  // A HANDLE is an integer on Linux and a pointer on Windows; either holds
+  // the number.
+  const HANDLE h = reinterpret_cast<HANDLE>(nextHandle_++);
   port.owner = h;
   handles_[h] = {it->first, port.generation};
   return h;

@@ -109,7 +109,7 @@ class SimSerialPort : public SerialPort {
 
   std::map<int, Port> ports_;
   std::map<HANDLE, OpenHandle> handles_;
-  HANDLE nextHandle_ = 0x100;
+  std::intptr_t nextHandle_ = 0x100;
   std::vector<std::string> openAttempts_;
   std::uint64_t nowMs_ = 0;
 };

@@ -7,7 +7,7 @@
 namespace {
 
 DCB WithAllFlowControl() {
-  DCB dcb;
+  DCB dcb{};
   dcb.fOutxCtsFlow = dcb.fOutxDsrFlow = dcb.fDsrSensitivity = dcb.fOutX = dcb.fInX = true;
   dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
   dcb.fDtrControl = DTR_CONTROL_HANDSHAKE;

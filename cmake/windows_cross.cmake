@@ -1,0 +1,28 @@
+# What a Windows cross build needs from the host: Wine to run the tests,
+# GoogleTest built from Debian's sources with the cross compiler, and the
+# header-only CLI11 (nothing else of the host's /usr/include).
+
+find_program(ZLM_WINE wine REQUIRED)
+set(ZLM_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+configure_file(${PROJECT_SOURCE_DIR}/cmake/wine-run.in ${CMAKE_BINARY_DIR}/wine-run
+               FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                                WORLD_READ WORLD_EXECUTE
+               @ONLY)
+# Every test program (and gtest's discovery) runs through it.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run)
+
+if(ZLM_BUILD_TESTS)
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+endif()
+
+# CLI11 from Debian's libcli11-dev: its headers alone, copied so the cross
+# compiler sees no other host header.
+set(ZLM_CLI11_HEADERS /usr/include/CLI)
+if(NOT EXISTS ${ZLM_CLI11_HEADERS}/CLI.hpp)
+  message(FATAL_ERROR "CLI11 headers not found in ${ZLM_CLI11_HEADERS} (Debian: libcli11-dev)")
+endif()
+file(COPY ${ZLM_CLI11_HEADERS} DESTINATION ${CMAKE_BINARY_DIR}/cli11/include)
+add_library(CLI11::CLI11 INTERFACE IMPORTED)
+target_include_directories(CLI11::CLI11 SYSTEM INTERFACE ${CMAKE_BINARY_DIR}/cli11/include)

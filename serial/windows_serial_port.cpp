@@ -1,0 +1,109 @@
+#include "serial/windows_serial_port.h"
+
+#include <mmsystem.h>
+
+#include <chrono>
+#include <optional>
+
+#include "serial/port_discovery.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr UINT kTimerPeriodMs = 1;
+constexpr char kXon = 0x11;
+constexpr char kXoff = 0x13;
+
+}  // namespace
+
+WindowsSerialPort::WindowsSerialPort()
+    : m_timerPeriodSet(::timeBeginPeriod(kTimerPeriodMs) == TIMERR_NOERROR) {}
+
+WindowsSerialPort::~WindowsSerialPort() {
+  while (!m_open.empty()) CloseHandle(*m_open.begin());
+  if (m_timerPeriodSet) ::timeEndPeriod(kTimerPeriodMs);
+}
+
+HANDLE WindowsSerialPort::CreateFile(const std::string& path) {
+  const std::optional<int> number = ParseComDevicePath(path);
+  if (!number) return INVALID_HANDLE_VALUE;
+  // Formed again from the number, so only a COM port's name reaches the system.
+  const std::string path8 = ComDevicePath(*number);
+  const std::wstring device(path8.begin(), path8.end());
+  const HANDLE h = ::CreateFileW(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return INVALID_HANDLE_VALUE;
+
+  DCB probe{};
+  probe.DCBlength = sizeof probe;
+  COMMTIMEOUTS timeouts = kPortTimeouts;
+  if (::GetFileType(h) != FILE_TYPE_CHAR || !::GetCommState(h, &probe) ||
+      !::SetCommTimeouts(h, &timeouts)) {
+    ::CloseHandle(h);
+    return INVALID_HANDLE_VALUE;
+  }
+  m_open.insert(h);
+  return h;
+}
+
+bool WindowsSerialPort::CloseHandle(HANDLE h) {
+  if (m_open.erase(h) == 0) return false;
+  return ::CloseHandle(h) != 0;
+}
+
+bool WindowsSerialPort::GetCommState(HANDLE h, DCB& dcb) {
+  if (!Owns(h)) return false;
+  DCB line{};
+  line.DCBlength = sizeof line;
+  if (!::GetCommState(h, &line)) return false;
+  dcb = line;
+  return true;
+}
+
+bool WindowsSerialPort::SetCommState(HANDLE h, const DCB& dcb) {
+  if (!Owns(h)) return false;
+  DCB applied = dcb;
+  applied.DCBlength = sizeof applied;
+  applied.fBinary = TRUE;
+  if (applied.XonChar == applied.XoffChar) {
+    applied.XonChar = kXon;
+    applied.XoffChar = kXoff;
+  }
+  return ::SetCommState(h, &applied) != 0;
+}
+
+bool WindowsSerialPort::SetCommTimeouts(HANDLE h, const COMMTIMEOUTS& timeouts) {
+  if (!Owns(h)) return false;
+  COMMTIMEOUTS copy = timeouts;
+  return ::SetCommTimeouts(h, &copy) != 0;
+}
+
+bool WindowsSerialPort::WriteFile(HANDLE h, const BYTE* data, DWORD length, DWORD& written) {
+  written = 0;
+  if (!Owns(h) || (data == nullptr && length > 0)) return false;
+  DWORD count = 0;
+  const BOOL ok = ::WriteFile(h, data, length, &count, nullptr);
+  written = count;
+  return ok != 0;
+}
+
+bool WindowsSerialPort::ReadFile(HANDLE h, BYTE* buffer, DWORD length, DWORD& read) {
+  read = 0;
+  if (!Owns(h) || (buffer == nullptr && length > 0)) return false;
+  DWORD count = 0;
+  const BOOL ok = ::ReadFile(h, buffer, length, &count, nullptr);
+  read = count;
+  return ok != 0;
+}
+
+bool WindowsSerialPort::PurgeComm(HANDLE h) {
+  return Owns(h) && ::PurgeComm(h, PURGE_RXCLEAR) != 0;
+}
+
+void WindowsSerialPort::Sleep(DWORD ms) {
+  const Clock::time_point until = Clock::now() + std::chrono::milliseconds(ms);
+  ::Sleep(ms);
+  // A sleep can end up to a timer tick early; the rest is slept off.
+  while (Clock::now() < until) ::Sleep(1);
+}

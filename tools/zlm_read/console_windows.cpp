@@ -1,0 +1,41 @@
+#include "serial/windows_api.h"
+#include "tools/zlm_read/console.h"
+
+const char kPortHelp[] = "COMn, the system's own port number (COM1..COM255)";
+const char kStopHelp[] = "Ctrl+C or Ctrl+Break";
+
+namespace {
+
+// Set by the console's control handler, which runs on a thread of its own.
+HANDLE g_stopEvent = nullptr;
+
+BOOL WINAPI OnConsoleControl(DWORD type) {
+  if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
+  ::SetEvent(g_stopEvent);
+  return TRUE;
+}
+
+}  // namespace
+
+void UseUtf8Output() { ::SetConsoleOutputCP(CP_UTF8); }
+
+StopRequests::StopRequests() {
+  g_stopEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  ::SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+}
+
+StopRequests::~StopRequests() {
+  ::SetConsoleCtrlHandler(OnConsoleControl, FALSE);
+  ::CloseHandle(g_stopEvent);
+  g_stopEvent = nullptr;
+}
+
+bool StopRequests::WaitUntil(std::chrono::steady_clock::time_point until) {
+  for (;;) {
+    const auto left = until - std::chrono::steady_clock::now();
+    if (left <= std::chrono::steady_clock::duration::zero()) return false;
+    // Rounded up, so the wait never ends before the time.
+    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+    if (::WaitForSingleObject(g_stopEvent, static_cast<DWORD>(ms)) == WAIT_OBJECT_0) return true;
+  }
+}
