@@ -1,6 +1,6 @@
 #include "app/reader_app.h"
 
-#include "serial/linux_serial_port.h"
+#include "serial/platform_serial_port.h"
 #include "ui/reader_dlg.h"
 
 const AppCommandEntry CReaderApp::messageEntries[] = {
@@ -21,7 +21,7 @@ BOOL CReaderApp::InitInstance() {
   AfxEnableControlContainer();
   Enable3dControls();
 
-  LinuxSerialPort line;
+  PlatformSerialPort line;
   CReaderDlg dlg(line);
   m_pMainWnd = &dlg;
   // IDOK and IDCANCEL end the program alike; so does a window that could
