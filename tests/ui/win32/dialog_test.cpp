@@ -227,14 +227,19 @@ TEST_F(Win32DialogTest, DataExchangeRoundTripsInUtf8AndPromptsOnABadNumber) {
   }
 
   // The list keeps its entries sorted and its stored texts exact.
-  dlg.m_cbList.AddString("COM3");
-  dlg.m_cbList.AddString("COM10");
+  dlg.m_cbList.AddString("COM3\n");
+  dlg.m_cbList.AddString("COM10\n");
   dlg.m_cbList.AddString("Порты заняты");
   EXPECT_EQ(dlg.m_cbList.GetCount(), 3);
-  EXPECT_EQ(dlg.m_cbList.GetLBText(0), "COM10");
+  EXPECT_EQ(dlg.m_cbList.GetLBText(0), "COM10\n");
+  // Shown without the line break.
+  wchar_t shown[32] = {};
+  SendDlgItemMessageW(hWnd, IDC_LIST, CB_GETLBTEXT, 1, reinterpret_cast<LPARAM>(shown));
+  EXPECT_STREQ(shown, L"COM3");
   EXPECT_EQ(dlg.m_cbList.GetLBText(2), "Порты заняты");
   EXPECT_EQ(dlg.m_cbList.GetCurSel(), CB_ERR);
   EXPECT_EQ(dlg.m_cbList.DeleteString(0), 2);
+  EXPECT_EQ(dlg.m_cbList.GetLBText(0), "COM3\n");
 }
 
 TEST_F(Win32DialogTest, DialogKeyboardTabEnterEscape) {
