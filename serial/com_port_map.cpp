@@ -138,11 +138,15 @@ PortRoots DefaultPortRoots() {
     if (!home.empty()) config = JoinPath(home, ".config");
   }
   if (!config.empty()) roots.portDir = JoinPath(config, "zlm-reader/ports");
-  roots.devDir = "/dev";
-  roots.sysDir = "/sys";
+  std::string system;
+  if (const char* root = std::getenv("ZLM_SYSTEM_ROOT"); root != nullptr && root[0] == '/') {
+    system = root;
+  }
+  roots.devDir = system + "/dev";
+  roots.sysDir = system + "/sys";
   for (const char* dir : {"/run/lock", "/var/lock"}) {
-    if (IsDirectory(dir)) {
-      roots.lockDir = dir;
+    if (IsDirectory(system + dir)) {
+      roots.lockDir = system + dir;
       break;
     }
   }

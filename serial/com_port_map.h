@@ -19,7 +19,9 @@ struct PortRoots {
 };
 
 // ${XDG_CONFIG_HOME:-$HOME/.config}/zlm-reader/ports, /dev, /sys, and the
-// first of /run/lock, /var/lock that is a directory.
+// first of /run/lock, /var/lock that is a directory. An absolute directory in
+// ZLM_SYSTEM_ROOT stands in for / in the last three, so a test can run the
+// programs against devices it made without reaching the machine's own.
 PortRoots DefaultPortRoots();
 
 struct ComPortEntry {

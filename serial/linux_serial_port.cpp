@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
@@ -16,10 +15,13 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <optional>
 
 #include "serial/port_discovery.h"
+#include "serial/terminal_device.h"
+#include "serial/uucp_lock.h"
 
 namespace {
 
@@ -174,71 +176,6 @@ bool WaitReady(int fd, short events, int timeoutMs) {
   return (pfd.revents & (POLLERR | POLLHUP | POLLNVAL)) == 0;
 }
 
-// UUCP lock files: /run/lock/LCK..<device>, holding the owner's pid as ten
-// right-aligned ASCII digits and a newline. <device> is the device's path
-// below /dev with '/' turned into '_' (LCK..ttyUSB0, LCK..pts_3), taken after
-// symlinks are resolved so every route to a device finds the same lock.
-std::string UucpLockPath(const std::string& lockDir, const std::string& device) {
-  std::string real = device;
-  if (char* resolved = ::realpath(device.c_str(), nullptr)) {
-    real = resolved;
-    std::free(resolved);
-  }
-  std::string name;
-  if (real.starts_with("/dev/")) {
-    name = real.substr(5);
-  } else {
-    name = real.substr(real.find_last_of('/') + 1);
-  }
-  std::replace(name.begin(), name.end(), '/', '_');
-  return lockDir + "/LCK.." + name;
-}
-
-enum class LockOwner { kNone, kAlive, kUnknown };
-
-LockOwner UucpLockOwner(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0) return errno == ENOENT ? LockOwner::kNone : LockOwner::kUnknown;
-  char text[32] = {};
-  const ssize_t n = ::read(fd, text, sizeof text - 1);
-  ::close(fd);
-  const long pid = n > 0 ? std::strtol(text, nullptr, 10) : 0;
-  // Our own pid is a leftover of an earlier process: this process holds the
-  // device's flock, so no handle of ours has the device.
-  if (pid <= 0 || pid > INT_MAX || pid == ::getpid()) return LockOwner::kNone;
-  if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM) return LockOwner::kAlive;
-  return LockOwner::kNone;
-}
-
-// False when another live process holds the device's lock file. Writing our
-// own is best effort: where the lock directory is missing or not writable for
-// this user the port is used without one (the flock still guards it).
-bool TakeUucpLock(const std::string& lockDir, const std::string& device, std::string& lockFile) {
-  lockFile.clear();
-  if (lockDir.empty()) return true;
-  const std::string path = UucpLockPath(lockDir, device);
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd >= 0) {
-      char text[16];
-      const int len = std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(::getpid()));
-      const bool written = ::write(fd, text, static_cast<size_t>(len)) == len;
-      ::close(fd);
-      if (!written) {
-        ::unlink(path.c_str());
-        return true;
-      }
-      lockFile = path;
-      return true;
-    }
-    if (errno != EEXIST) return true;
-    const LockOwner owner = UucpLockOwner(path);
-    if (owner != LockOwner::kNone) return false;
-    ::unlink(path.c_str());
-  }
-  return false;
-}
-
 }  // namespace
 
 int TermiosOps::GetAttr(int fd, termios& t) { return ::tcgetattr(fd, &t); }
@@ -270,37 +207,82 @@ LinuxSerialPort::OpenPort* LinuxSerialPort::Find(HANDLE h) {
 }
 
 HANDLE LinuxSerialPort::CreateFile(const std::string& path) {
+  m_lastOpenFailure.clear();
   if (const std::optional<int> number = ParseComDevicePath(path)) {
     const std::optional<std::string> device = m_map.Resolve(*number);
-    return device ? OpenDevice(*device) : INVALID_HANDLE_VALUE;
+    return device ? OpenDevice(*device) : Refuse(path + ": no such port");
   }
   if (path.starts_with('/')) return OpenDevice(path);
+  return Refuse(path + ": neither a COM port nor a device path");
+}
+
+void LinuxSerialPort::BeginPortScan() {
+  m_scanning = true;
+  m_users.reset();
+}
+
+void LinuxSerialPort::EndPortScan() {
+  m_scanning = false;
+  m_users.reset();
+}
+
+HANDLE LinuxSerialPort::Refuse(std::string cause) {
+  m_lastOpenFailure = std::move(cause);
   return INVALID_HANDLE_VALUE;
 }
 
+const TerminalUsers& LinuxSerialPort::Users() {
+  if (!m_scanning || !m_users) m_users = TerminalUsers::Walk("/proc", ::getpid());
+  return *m_users;
+}
+
+// Everything that can be decided without opening the device is decided
+// first: opening a tty can already raise DTR and RTS, and opening anything
+// else can have any effect at all (a watchdog arms itself).
 HANDLE LinuxSerialPort::OpenDevice(const std::string& device) {
-  // Only character devices are opened at all: a FIFO or a file behind an
-  // override must not be touched.
   struct stat st {};
-  if (::stat(device.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) return INVALID_HANDLE_VALUE;
+  if (::stat(device.c_str(), &st) != 0) return Refuse(device + ": " + std::strerror(errno));
+  if (!S_ISCHR(st.st_mode) || !IsSerialTerminal(m_map.Roots().sysDir, st.st_rdev)) {
+    return Refuse(device + ": not a serial device");
+  }
+  const TerminalUsers& users = Users();
+  if (users.IsControllingTerminal(st.st_rdev)) {
+    return Refuse(device + ": the terminal of a login or shell session");
+  }
+  if (const pid_t holder = users.OtherHolder(st.st_rdev)) {
+    return Refuse(device + ": open in process " + std::to_string(holder));
+  }
 
   const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return INVALID_HANDLE_VALUE;
-
+  if (fd < 0) return Refuse(device + ": " + std::strerror(errno));
+  // The path may have been pointed elsewhere between the checks and the open.
+  struct stat opened {};
+  if (::fstat(fd, &opened) != 0 || opened.st_rdev != st.st_rdev || !::isatty(fd)) {
+    ::close(fd);
+    return Refuse(device + ": changed while it was being opened");
+  }
   // TIOCGEXCL: another opener set TIOCEXCL, which root would pass unasked.
   int exclusive = 0;
-  if (!::isatty(fd) || (::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) ||
-      ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  if (::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) {
     ::close(fd);
-    return INVALID_HANDLE_VALUE;
+    return Refuse(device + ": held exclusively by another program");
+  }
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(fd);
+    return Refuse(device + ": in use by another copy of this program");
   }
   std::string lockFile;
-  if (!TakeUucpLock(m_map.Roots().lockDir, device, lockFile)) {
+  std::string cause;
+  if (!TakeUucpLock(m_map.Roots().lockDir, device, lockFile, cause)) {
     ::flock(fd, LOCK_UN);
     ::close(fd);
-    return INVALID_HANDLE_VALUE;
+    return Refuse(cause);
   }
-  ::ioctl(fd, TIOCEXCL);
+  // TIOCEXCL belongs to the tty, not to this descriptor: on a pseudo-terminal,
+  // whose peer keeps the tty alive, a reader killed before it could clear the
+  // flag would leave the port refused for good. There the flock and the lock
+  // file, which both end with their process, guard it alone.
+  if (!m_ops->IsPseudoTerminal(fd)) ::ioctl(fd, TIOCEXCL);
   m_open[fd] = OpenPort{kPortTimeouts, lockFile};
   return fd;
 }
@@ -309,9 +291,9 @@ bool LinuxSerialPort::CloseHandle(HANDLE h) {
   const OpenPort* port = Find(h);
   if (port == nullptr) return false;
   const int fd = static_cast<int>(h);
-  if (!port->lockFile.empty()) ::unlink(port->lockFile.c_str());
-  // TIOCEXCL belongs to the tty, not to this descriptor: left set, it would
-  // keep the device refused while anyone else still has it open.
+  ReleaseUucpLock(port->lockFile);
+  // Left set, TIOCEXCL would keep the device refused while anyone else still
+  // has it open.
   ::ioctl(fd, TIOCNXCL);
   ::flock(fd, LOCK_UN);
   m_open.erase(fd);

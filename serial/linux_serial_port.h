@@ -3,10 +3,12 @@
 #include <termios.h>
 
 #include <map>
+#include <optional>
 #include <string>
 
 #include "serial/com_port_map.h"
 #include "serial/serial_port.h"
+#include "serial/terminal_users.h"
 
 // The terminal calls whose results LinuxSerialPort judges. Behind this seam
 // a test can stand in for a driver that quietly drops settings.
@@ -23,15 +25,18 @@ class TermiosOps {
 // SerialPort over a Linux tty (termios). A HANDLE is the file descriptor;
 // only handles this object opened and has not closed are accepted.
 //
-// Open: "\\.\COMn" through ComPortMap, or an absolute device path. Only an
-// existing character device that is a tty is opened (O_RDWR | O_NOCTTY |
-// O_NONBLOCK | O_CLOEXEC, never O_CREAT), and only when it can be held
-// exclusively: flock(LOCK_EX | LOCK_NB), which binds root as well; a UUCP lock
-// file LCK..<name> in the lock directory, honoured when another live process
-// holds one and written when the directory lets us; then TIOCEXCL against
-// programs that use neither. A device another opener holds with TIOCEXCL
-// (TIOCGEXCL) counts as taken, also for root, whom the kernel would let in.
-// Opening changes no setting of the line.
+// Open: "\\.\COMn" through ComPortMap, or an absolute device path. Before
+// anything is opened the device must be a serial terminal (IsSerialTerminal),
+// not the controlling terminal of a session, and not held open by another
+// process as far as /proc shows (the peer serving a pseudo-terminal's other
+// end excepted). It is then opened with O_RDWR | O_NOCTTY | O_NONBLOCK |
+// O_CLOEXEC (never O_CREAT) and kept only when it can be held exclusively:
+// flock(LOCK_EX | LOCK_NB), which binds root as well, and the device's UUCP
+// lock file (TakeUucpLock); then TIOCEXCL against programs that use
+// neither, except on a pseudo-terminal. A device another opener holds with
+// TIOCEXCL (TIOCGEXCL) counts as taken, also for root, whom the kernel would
+// let in. Opening changes no setting of the line. LastOpenFailure() says why
+// an open gave INVALID_HANDLE_VALUE.
 //
 // Close: the UUCP lock, TIOCEXCL and the flock are released before the
 // descriptor is closed, so the device is free at once even when another
@@ -75,7 +80,15 @@ class LinuxSerialPort : public SerialPort {
   bool PurgeComm(HANDLE h) override;
   void Sleep(DWORD ms) override;
 
+  // One walk of /proc serves every open between these two.
+  void BeginPortScan() override;
+  void EndPortScan() override;
+
   ComPortMap& PortMap() { return m_map; }
+
+  // Why the last CreateFile gave INVALID_HANDLE_VALUE, for a person to read;
+  // empty after a successful one.
+  const std::string& LastOpenFailure() const { return m_lastOpenFailure; }
 
  private:
   struct OpenPort {
@@ -85,9 +98,14 @@ class LinuxSerialPort : public SerialPort {
 
   OpenPort* Find(HANDLE h);
   HANDLE OpenDevice(const std::string& device);
+  HANDLE Refuse(std::string cause);
+  const TerminalUsers& Users();
 
   ComPortMap m_map;
   TermiosOps m_defaultOps;
   TermiosOps* m_ops;
   std::map<int, OpenPort> m_open;
+  bool m_scanning = false;
+  std::optional<TerminalUsers> m_users;
+  std::string m_lastOpenFailure;
 };

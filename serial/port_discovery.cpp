@@ -5,12 +5,14 @@
 
 std::vector<int> ScanFreePorts(SerialPort& port) {
   std::vector<int> ports;
+  port.BeginPortScan();
   for (int n = kFirstScannedPort; n <= kLastScannedPort; ++n) {
     const HANDLE h = port.CreateFile(ComDevicePath(n));
     if (h == INVALID_HANDLE_VALUE) continue;
     port.CloseHandle(h);
     ports.push_back(n);
   }
+  port.EndPortScan();
   return ports;
 }
 

@@ -123,4 +123,10 @@ class SerialPort {
   virtual bool PurgeComm(HANDLE h) = 0;
   // Waits at least ms milliseconds while the line goes on sending and receiving.
   virtual void Sleep(DWORD ms) = 0;
+
+  // Bracket a run of test-opens (a port scan), so that what the platform
+  // needs to learn about other programs' use of ports is learnt once per
+  // run rather than once per port.
+  virtual void BeginPortScan() {}
+  virtual void EndPortScan() {}
 };

@@ -14,6 +14,10 @@ int FirstFreeComNumber(ComPortMap& map) {
   return 0;
 }
 
+std::string ProcessFdPath(int fd) {
+  return "/proc/" + std::to_string(::getpid()) + "/fd/" + std::to_string(fd);
+}
+
 std::string ComLinkPath(const std::string& portDir, int n) {
   return (std::filesystem::path(portDir) / ("COM" + std::to_string(n))).string();
 }

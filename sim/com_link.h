@@ -7,6 +7,12 @@
 // The simulator's entry in the per-user port directory: a symlink COMn to
 // its pty slave, so that "\\.\COMn" reaches it like any serial port.
 
+// What the link points at: /proc/<our pid>/fd/<fd>, the slave through a
+// descriptor this process holds. The path dies with the process, so a link
+// left behind by a killed simulator leads nowhere, rather than to the next
+// terminal the kernel hands the same /dev/pts number.
+std::string ProcessFdPath(int fd);
+
 // The lowest number from 1 up that neither an override nor an automatic
 // number holds; 0 when all 255 are taken. An override placed there shifts
 // no automatic number, since those fill the lowest free numbers.

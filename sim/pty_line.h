@@ -31,6 +31,8 @@ class PtyLine {
   PtyLine& operator=(const PtyLine&) = delete;
 
   int MasterFd() const { return m_master; }
+  // The simulator's own descriptor of the slave, held for the life of the line.
+  int SlaveFd() const { return m_slave; }
   // The device the reader opens: /dev/pts/N.
   const std::string& SlavePath() const { return m_slavePath; }
 

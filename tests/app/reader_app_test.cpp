@@ -1,8 +1,12 @@
 #include "app/reader_app.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QFile>
 #include <QIcon>
 #include <QImage>
@@ -12,6 +16,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QtEndian>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -72,10 +77,51 @@ class MainWindowDriver {
   ModalWatcher m_watcher;
 };
 
+// The program's start-up scan sees only a scratch system root and port
+// directory, never the machine's serial devices: its /dev holds one device
+// named like a USB adapter, a pseudo-terminal the test made.
+class ScratchSystem {
+ public:
+  ScratchSystem() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "zlm-app-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) std::abort();
+    m_base = pattern;
+    for (const char* dir : {"system/dev", "system/sys", "system/run/lock", "config"}) {
+      std::filesystem::create_directories(m_base / dir);
+    }
+    m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (m_master < 0 || ::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0) std::abort();
+    std::filesystem::create_symlink(::ptsname(m_master), m_base / "system/dev/ttyUSB0");
+    ::setenv("ZLM_SYSTEM_ROOT", (m_base / "system").c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", (m_base / "config").c_str(), 1);
+  }
+  ~ScratchSystem() {
+    ::close(m_master);
+    std::error_code ignored;
+    std::filesystem::remove_all(m_base, ignored);
+  }
+
+ private:
+  std::filesystem::path m_base;
+  int m_master = -1;
+};
+
 class ReaderAppTest : public ::testing::Test {
  public:
-  static void SetUpTestSuite() { RegisterAppResources(); }
+  static void SetUpTestSuite() {
+    RegisterAppResources();
+    system = new ScratchSystem;
+  }
+  static void TearDownTestSuite() {
+    delete system;
+    system = nullptr;
+  }
+
+ private:
+  static ScratchSystem* system;
 };
+
+ScratchSystem* ReaderAppTest::system = nullptr;
 
 TEST_F(ReaderAppTest, TheOneApplicationObjectBindsHelpOnly) {
   EXPECT_EQ(AfxGetApp(), &theApp);
@@ -192,6 +238,17 @@ TEST_F(ReaderAppTest, InitInstanceRunsTheMainWindowAndReturnsFalseHoweverItEnds)
     EXPECT_TRUE(driver.MainWndWasThisWindow());
     EXPECT_EQ(theApp.m_pMainWnd, nullptr);
   }
+}
+
+TEST_F(ReaderAppTest, StartUpScanReachesOnlyTheTestsDevices) {
+  QStringList entries;
+  MainWindowDriver driver([&](QWidget* w) {
+    const auto* list = qobject_cast<QComboBox*>(theApp.m_pMainWnd->GetDlgItem(IDC_PORT_COMBO));
+    for (int i = 0; list != nullptr && i < list->count(); ++i) entries << list->itemText(i);
+    QTest::keyClick(w, Qt::Key_Escape);
+  });
+  EXPECT_EQ(theApp.InitInstance(), FALSE);
+  EXPECT_EQ(entries, QStringList{"COM1"});
 }
 
 TEST_F(ReaderAppTest, MainWindowShowsTheIconAndTheAboutEntry) {

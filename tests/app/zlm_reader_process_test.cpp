@@ -52,6 +52,10 @@ class ZlmReaderProcessTest : public ::testing::Test {
     dir = pattern;
     fs::create_directories(dir / "runtime");
     fs::permissions(dir / "runtime", fs::perms::owner_all);
+    // An empty system root: the program's start-up scan finds no device.
+    for (const char* system : {"system/dev", "system/sys", "system/run/lock"}) {
+      fs::create_directories(dir / system);
+    }
   }
   void TearDown() override { fs::remove_all(dir); }
 
@@ -61,6 +65,7 @@ class ZlmReaderProcessTest : public ::testing::Test {
     EnvChanges all = {
         {"XDG_RUNTIME_DIR", (dir / "runtime").string()},
         {"XDG_CONFIG_HOME", (dir / "config").string()},
+        {"ZLM_SYSTEM_ROOT", (dir / "system").string()},
     };
     for (const auto& [name, value] : changes) all[name] = value;
     return all;

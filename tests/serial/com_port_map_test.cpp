@@ -130,6 +130,36 @@ TEST(ComPortMapTest, DefaultPortDirectoryFollowsXdgConfigHome) {
   ::setenv("HOME", home.c_str(), 1);
 }
 
+// Tests point every program at devices they made through ZLM_SYSTEM_ROOT.
+TEST(ComPortMapTest, SystemRootStandsInForTheMachinesDirectories) {
+  ScratchRoots scratch;
+  std::filesystem::create_directories(scratch.Path("run/lock"));
+  const std::string base = scratch.Path("").string();
+  const struct {
+    const char* root;  // nullptr: unset
+    std::string devDir;
+    std::string sysDir;
+    std::string lockDir;
+  } cases[] = {
+      {base.c_str(), scratch.Path("dev").string(), scratch.Path("sys").string(),
+       scratch.Path("run/lock").string()},
+      {"relative/root", "/dev", "/sys", DefaultPortRoots().lockDir},
+      {nullptr, "/dev", "/sys", DefaultPortRoots().lockDir},
+  };
+  for (const auto& c : cases) {
+    if (c.root) {
+      ::setenv("ZLM_SYSTEM_ROOT", c.root, 1);
+    } else {
+      ::unsetenv("ZLM_SYSTEM_ROOT");
+    }
+    const PortRoots roots = DefaultPortRoots();
+    EXPECT_EQ(std::filesystem::path(roots.devDir), std::filesystem::path(c.devDir));
+    EXPECT_EQ(std::filesystem::path(roots.sysDir), std::filesystem::path(c.sysDir));
+    EXPECT_EQ(std::filesystem::path(roots.lockDir), std::filesystem::path(c.lockDir));
+  }
+  ::unsetenv("ZLM_SYSTEM_ROOT");
+}
+
 TEST(ComNameTest, PortArgumentToDevicePath) {
   const std::pair<const char*, const char*> cases[] = {
       {"COM9", "\\\\.\\COM9"}, {"com12", "\\\\.\\com12"}, {"/dev/ttyUSB0", "/dev/ttyUSB0"},

@@ -158,15 +158,14 @@ TEST_F(LinuxSerialPortTest, AnOpenPortCannotBeOpenedAgainByAnyone) {
   ::waitpid(child, &status, 0);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "another process opened it";
 
-  // A device someone else keeps open: closing frees it at once, TIOCEXCL
-  // and the lock file included.
+  // A device someone else keeps open: closing frees it at once, the lock
+  // file included. A pseudo-terminal gets no TIOCEXCL, which would outlive
+  // a killed reader while the peer keeps the tty.
   const int bystander = ::open(pty.Slave().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
   int exclusive = 0;
   ASSERT_EQ(::ioctl(bystander, TIOCGEXCL, &exclusive), 0);
-  EXPECT_EQ(exclusive, 1);
-  EXPECT_TRUE(port.CloseHandle(h));
-  ::ioctl(bystander, TIOCGEXCL, &exclusive);
   EXPECT_EQ(exclusive, 0);
+  EXPECT_TRUE(port.CloseHandle(h));
   EXPECT_FALSE(std::filesystem::exists(LockFile()));
 
   const HANDLE again = other.CreateFile(kCom3);
@@ -181,28 +180,71 @@ TEST_F(LinuxSerialPortTest, AnOpenPortCannotBeOpenedAgainByAnyone) {
 }
 
 TEST_F(LinuxSerialPortTest, HonoursUucpLockFilesOfLiveProcessesOnly) {
-  const HANDLE h = port.CreateFile(kCom3);
-  ASSERT_NE(h, INVALID_HANDLE_VALUE);
   char ours[16];
   std::snprintf(ours, sizeof ours, "%10d\n", static_cast<int>(::getpid()));
-  std::ifstream lock(LockFile());
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(lock), {}), ours);
-  port.CloseHandle(h);
-
   const pid_t gone = ::fork();
   if (gone == 0) ::_exit(0);
   ::waitpid(gone, nullptr, 0);
+  const auto padded = [](pid_t pid) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(pid));
+    return std::string(text);
+  };
+  const std::string binaryPid(reinterpret_cast<const char*>(&gone), sizeof gone);
+  enum Kind { kText, kDirectory, kFifo };
   const struct {
-    pid_t owner;
+    const char* what;
+    Kind kind;
+    std::string text;
     bool opens;
-  } cases[] = {{::getppid(), false}, {gone, true}, {0, true}};
+  } cases[] = {
+      {"live process", kText, padded(::getppid()), false},
+      {"live process, unpadded", kText, std::to_string(::getppid()) + "\n", false},
+      {"process gone", kText, padded(gone), true},
+      {"our own pid, left by an earlier process", kText, ours, true},
+      {"empty: being written", kText, "", false},
+      {"pid 0", kText, "0\n", false},
+      {"not a number", kText, "abc\n", false},
+      {"digits then junk", kText, "  12x\n", false},
+      {"binary pid", kText, binaryPid, false},
+      {"a directory", kDirectory, "", false},
+      {"a FIFO", kFifo, "", false},
+  };
   for (const auto& c : cases) {
-    std::ofstream(LockFile()) << std::to_string(c.owner) << "\n";
-    const HANDLE taken = port.CreateFile(kCom3);
-    EXPECT_EQ(taken != INVALID_HANDLE_VALUE, c.opens) << "lock of pid " << c.owner;
-    port.CloseHandle(taken);
+    SCOPED_TRACE(c.what);
+    switch (c.kind) {
+      case kText:
+        std::ofstream(LockFile()) << c.text;
+        break;
+      case kDirectory:
+        std::filesystem::create_directory(LockFile());
+        break;
+      case kFifo:
+        ::mkfifo(LockFile().c_str(), 0644);
+        break;
+    }
+    const HANDLE h = port.CreateFile(kCom3);
+    EXPECT_EQ(h != INVALID_HANDLE_VALUE, c.opens) << port.LastOpenFailure();
+    if (c.opens) {
+      std::ifstream lock(LockFile());
+      EXPECT_EQ(std::string(std::istreambuf_iterator<char>(lock), {}), ours);
+      port.CloseHandle(h);
+      EXPECT_FALSE(std::filesystem::exists(LockFile()));
+    } else {
+      EXPECT_NE(port.LastOpenFailure().find(LockFile()), std::string::npos)
+          << port.LastOpenFailure();
+      if (c.kind == kText) {
+        std::ifstream lock(LockFile());
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(lock), {}), c.text) << "changed";
+      }
+    }
     std::filesystem::remove(LockFile());
   }
+  const HANDLE h = port.CreateFile(kCom3);
+  EXPECT_NE(h, INVALID_HANDLE_VALUE) << "without a lock";
+  port.CloseHandle(h);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.Path("lock")), {}), 0)
+      << "a temporary lock file was left behind";
 }
 
 TEST_F(LinuxSerialPortTest, OnlyExistingFreeTtysOpen) {

@@ -1,12 +1,15 @@
 #pragma once
 
 #include <fcntl.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "serial/com_port_map.h"
@@ -80,3 +83,41 @@ inline bool WaitQueued(int fd, int count) {
   }
   return false;
 }
+
+// A second process (forked from the test) that runs act, tells the test
+// whether it succeeded, and then waits until it is killed with SIGKILL, the
+// way a crash or kill -9 ends a program. It inherits the test's descriptors.
+class OtherProcess {
+ public:
+  explicit OtherProcess(const std::function<bool()>& act) {
+    int ready[2];
+    if (::pipe2(ready, O_CLOEXEC) != 0) std::abort();
+    m_pid = ::fork();
+    if (m_pid == 0) {
+      ::close(ready[0]);
+      const char result = act() ? '1' : '0';
+      if (::write(ready[1], &result, 1) != 1) ::_exit(1);
+      for (;;) ::pause();
+    }
+    ::close(ready[1]);
+    char result = '0';
+    m_ok = m_pid > 0 && ::read(ready[0], &result, 1) == 1 && result == '1';
+    ::close(ready[0]);
+  }
+  ~OtherProcess() { Kill(); }
+  OtherProcess(const OtherProcess&) = delete;
+  OtherProcess& operator=(const OtherProcess&) = delete;
+
+  bool Ok() const { return m_ok; }
+  pid_t Pid() const { return m_pid; }
+  void Kill() {
+    if (m_pid <= 0) return;
+    ::kill(m_pid, SIGKILL);
+    ::waitpid(m_pid, nullptr, 0);
+    m_pid = -1;
+  }
+
+ private:
+  pid_t m_pid = -1;
+  bool m_ok = false;
+};

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -57,7 +58,9 @@ class EndToEndTest : public ::testing::Test {
     std::istringstream words(*first);
     words >> m_com >> m_device;
     ASSERT_EQ(m_com.rfind("COM", 0), 0u) << *first;
-    ASSERT_EQ(fs::read_symlink(PortDir() / m_com), m_device);
+    // The link reaches the device through the simulator's own descriptor.
+    ASSERT_EQ(fs::read_symlink(PortDir() / m_com).string().rfind("/proc/", 0), 0u);
+    ASSERT_EQ(fs::canonical(PortDir() / m_com), m_device);
   }
 
   // Ends the simulator as Ctrl+C would; it must remove its link.
@@ -243,6 +246,33 @@ TEST_F(EndToEndTest, SimulatorTakesAFreeNumberAndReadsRepeat) {
   std::getline(lines, second);
   EXPECT_EQ(header.rfind("time,port,address,volume_m3,", 0), 0u);
   EXPECT_NE(first.substr(first.find(',')), second.substr(second.find(',')));
+}
+
+// After kill -9 the pty's number goes to the next terminal opened (here the
+// test's own, standing in for someone's shell); the leftover link must not
+// reach it.
+TEST_F(EndToEndTest, LinkOfAKilledSimulatorLeadsNowhere) {
+  StartSimulator({"--address", "1"});
+  m_simulator->Signal(SIGKILL);
+  m_simulator->Wait(kProcessLimit);
+  ASSERT_TRUE(fs::is_symlink(PortDir() / m_com));
+  EXPECT_FALSE(fs::exists(PortDir() / m_com));
+
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(::grantpt(master), 0);
+  ASSERT_EQ(::unlockpt(master), 0);
+  if (::ptsname(master) != m_device) {
+    ::close(master);
+    GTEST_SKIP() << "the kernel gave the freed pty number to another process";
+  }
+  const RunResult read = Read({"--port", m_com, "--address", "1"});
+  EXPECT_EQ(read.exitCode, 4) << read.err;
+  EXPECT_NE(read.err.find("No free COM ports"), std::string::npos) << read.err;
+  int queued = -1;
+  EXPECT_EQ(::ioctl(master, FIONREAD, &queued), 0);
+  EXPECT_EQ(queued, 0) << "bytes reached the new terminal";
+  ::close(master);
 }
 
 // Addresses the window's field would not take, and intervals that cannot

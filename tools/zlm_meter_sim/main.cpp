@@ -186,7 +186,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "zlm-meter-sim: neither XDG_CONFIG_HOME nor HOME is set\n");
     return 1;
   }
-  const int com = Publish(roots, options.com, line->SlavePath());
+  const std::string linkTarget = ProcessFdPath(line->SlaveFd());
+  const int com = Publish(roots, options.com, linkTarget);
   if (com == 0) return 1;
 
   std::printf("COM%d %s\n", com, line->SlavePath().c_str());
@@ -206,7 +207,7 @@ int main(int argc, char** argv) {
     server.Run([] { return g_stopSignal != 0; }, &waitMask);
   }
 
-  RemoveComLink(roots.portDir, com, line->SlavePath());
+  RemoveComLink(roots.portDir, com, linkTarget);
   if (logFile != stderr) std::fclose(logFile);
   std::fprintf(stderr, "zlm-meter-sim: stopped, COM%d removed\n", com);
   return 0;

@@ -22,7 +22,8 @@ class StopRequests {
   StopRequests(const StopRequests&) = delete;
   StopRequests& operator=(const StopRequests&) = delete;
 
-  // Waits until the time or a stop request; true when one came (also one
-  // made during the cycle before the wait).
+  // Waits until the time or a stop request; true when one came. A request
+  // made during the cycle before is taken even when the time has passed, so
+  // cycles that follow one another without a pause still stop.
   bool WaitUntil(std::chrono::steady_clock::time_point until);
 };

@@ -1,6 +1,8 @@
 #include <signal.h>
 #include <time.h>
 
+#include <algorithm>
+
 #include "tools/zlm_read/console.h"
 
 const char kPortHelp[] =
@@ -35,11 +37,12 @@ StopRequests::~StopRequests() = default;
 bool StopRequests::WaitUntil(std::chrono::steady_clock::time_point until) {
   const sigset_t signals = StopSignals();
   for (;;) {
-    const auto left = until - std::chrono::steady_clock::now();
-    if (left <= std::chrono::steady_clock::duration::zero()) return false;
+    const auto left = std::max(until - std::chrono::steady_clock::now(),
+                               std::chrono::steady_clock::duration::zero());
     const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
     const timespec timeout{static_cast<time_t>(ns / 1'000'000'000),
                            static_cast<long>(ns % 1'000'000'000)};
     if (::sigtimedwait(&signals, nullptr, &timeout) > 0) return true;
+    if (ns == 0) return false;
   }
 }

@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "serial/windows_api.h"
 #include "tools/zlm_read/console.h"
 
@@ -32,10 +34,12 @@ StopRequests::~StopRequests() {
 
 bool StopRequests::WaitUntil(std::chrono::steady_clock::time_point until) {
   for (;;) {
-    const auto left = until - std::chrono::steady_clock::now();
-    if (left <= std::chrono::steady_clock::duration::zero()) return false;
+    const auto left = std::max(until - std::chrono::steady_clock::now(),
+                               std::chrono::steady_clock::duration::zero());
     // Rounded up, so the wait never ends before the time.
     const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
-    if (::WaitForSingleObject(g_stopEvent, static_cast<DWORD>(ms)) == WAIT_OBJECT_0) return true;
+    const DWORD waitMs = static_cast<DWORD>(std::min<decltype(ms)>(ms, INFINITE - 1));
+    if (::WaitForSingleObject(g_stopEvent, waitMs) == WAIT_OBJECT_0) return true;
+    if (ms == 0) return false;
   }
 }

@@ -2,9 +2,13 @@
 // once or repeatedly, and prints them as a table, CSV or JSON lines.
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "meter/link_format.h"
 #include "meter/read_exchange.h"
@@ -13,6 +17,7 @@
 #include "serial/platform_serial_port.h"
 #include "serial/port_discovery.h"
 #include "tools/zlm_read/console.h"
+#include "ui/framework/number_text.h"
 
 namespace {
 
@@ -30,13 +35,37 @@ int Fail(const char* message, int code) {
   return code;
 }
 
+// Intervals the schedule can wait for: a millisecond to a year.
+constexpr double kShortestIntervalS = 0.001;
+constexpr double kLongestIntervalS = 365 * 24 * 3600.0;
+
+// Seconds written as the dialogs write numbers (dot, optional exponent),
+// within the bounds above; nullopt for anything else, nan and inf included.
+std::optional<std::chrono::nanoseconds> IntervalOf(std::string_view text) {
+  const std::optional<double> seconds = ParseDouble(text);
+  if (!seconds || *seconds < kShortestIntervalS || *seconds > kLongestIntervalS) {
+    return std::nullopt;
+  }
+  return std::chrono::nanoseconds(std::llround(*seconds * 1e9));
+}
+
+// The start of cycle n on a fixed schedule, so cycles do not drift; the
+// clock's end when that lies beyond what the clock can hold.
+std::chrono::steady_clock::time_point CycleStart(std::chrono::steady_clock::time_point start,
+                                                 std::chrono::nanoseconds period, long cycle) {
+  using Clock = std::chrono::steady_clock;
+  const auto fitting = (Clock::time_point::max() - start) / period;
+  if (cycle > fitting) return Clock::time_point::max();
+  return start + period * cycle;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   UseUtf8Output();
   std::string port;
-  int address = 0;
-  double interval = 0;
+  std::string addressText;
+  std::string intervalText;
   int count = 0;
   std::string format = "table";
 
@@ -52,10 +81,27 @@ int main(int argc, char** argv) {
           std::string(kStopHelp) + " ends after the cycle in progress, with the exit code so far.",
       "zlm-read"};
   app.add_option("--port", port, kPortHelp)->required();
-  app.add_option("--address", address, "Meter address: 0..31, or 255 for the only meter")
-      ->required();
-  app.add_option("--interval", interval, "Seconds from the start of one cycle to the next")
-      ->check(CLI::PositiveNumber);
+  app.add_option("--address", addressText,
+                 "Meter address: 0..31, or 255 for the only meter; decimal, as typed in the "
+                 "window's address field")
+      ->required()
+      ->check(CLI::Validator(
+          [](const std::string& text) {
+            return ParseInt(text) ? std::string() : "'" + text + "' is not a decimal whole number";
+          },
+          ""))
+      ->type_name("N");
+  app.add_option("--interval", intervalText,
+                 "Seconds from the start of one cycle to the next (0.001 to 31536000)")
+      ->check(CLI::Validator(
+          [](const std::string& text) {
+            return IntervalOf(text) ? std::string()
+                                    : "'" + text +
+                                          "' is not a number of seconds from 0.001 to "
+                                          "31536000 (a year)";
+          },
+          ""))
+      ->type_name("SECONDS");
   app.add_option("--count", count, "Number of cycles")->check(CLI::Range(1, 1 << 30));
   app.add_option("--format", format,
                  "Output: table, csv (with a header line) or json (one line per cycle)")
@@ -66,14 +112,17 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     return app.exit(e) == 0 ? kExitOk : kExitUsage;
   }
+  const int address = *ParseInt(addressText);
+  const std::optional<std::chrono::nanoseconds> interval =
+      intervalText.empty() ? std::nullopt : IntervalOf(intervalText);
 
   const OutputFormat output = format == "csv"    ? OutputFormat::kCsv
                               : format == "json" ? OutputFormat::kJson
                                                  : OutputFormat::kTable;
-  const bool forever = interval > 0 && count == 0;
+  const bool forever = interval && count == 0;
   if (count == 0) count = 1;
-  const auto period =
-      std::chrono::duration<double>(interval > 0 ? interval : POLL_PERIOD_MS / 1000.0);
+  const std::chrono::nanoseconds period =
+      interval ? *interval : std::chrono::milliseconds(POLL_PERIOD_MS);
 
   // Nothing goes on the line for an address the meter cannot have.
   if (!IsValidMeterAddress(address)) return Fail(kMsgIncorrectAddress, kExitBadAddress);
@@ -87,9 +136,7 @@ int main(int argc, char** argv) {
   int exitCode = kExitOk;
   const auto start = std::chrono::steady_clock::now();
   for (long cycle = 0; forever || cycle < count; ++cycle) {
-    const auto due = start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                 period * static_cast<double>(cycle));
-    if (cycle > 0 && stop.WaitUntil(due)) break;
+    if (stop.WaitUntil(CycleStart(start, period, cycle))) break;
     const std::string timestamp = FormatTimestamp(std::chrono::system_clock::now());
     const CycleResult result = ReadAllParameters(line, h, address);
     if (result.error) {
