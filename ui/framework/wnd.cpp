@@ -100,4 +100,12 @@ int CWnd::MessageBox(const char* text, const char* caption, UINT type) {
   return ShowMessageBox(text ? text : "", captionText, type);
 }
 
+HICON CWnd::SetIcon(HICON hIcon, BOOL bBigIcon) {
+  HICON& slot = bBigIcon ? m_hBigIcon : m_hSmallIcon;
+  const HICON previous = slot;
+  slot = hIcon;
+  if (m_hWnd) ShowIcon(bBigIcon);
+  return previous;
+}
+
 HICON CWnd::GetIcon(BOOL bBigIcon) const { return bBigIcon ? m_hBigIcon : m_hSmallIcon; }

@@ -88,6 +88,8 @@ class CWnd {
   UINT_PTR StartPlatformTimer(UINT_PTR nIDEvent, UINT nElapse);
   void StopPlatformTimer(UINT_PTR nIDEvent, UINT_PTR platformId);
   int ShowMessageBox(const std::string& text, const std::string& caption, UINT type);
+  // Gives the window the icon now set for that size.
+  void ShowIcon(BOOL bBigIcon);
 
   struct CurrentMessage {
     UINT message;

@@ -55,17 +55,11 @@ CMenu* CWnd::GetSystemMenu(BOOL) {
   return m_pSysMenu.get();
 }
 
-HICON CWnd::SetIcon(HICON hIcon, BOOL bBigIcon) {
-  HICON& slot = bBigIcon ? m_hBigIcon : m_hSmallIcon;
-  const HICON previous = slot;
-  slot = hIcon;
-  if (m_hWnd) {
-    // Qt keeps one icon per window with all its sizes; the big one wins when
-    // both are set, the small one stands in while there is no big one.
-    const HICON shown = m_hBigIcon ? m_hBigIcon : m_hSmallIcon;
-    m_hWnd->setWindowIcon(shown ? *shown : QIcon());
-  }
-  return previous;
+void CWnd::ShowIcon(BOOL) {
+  // Qt keeps one icon per window with all its sizes; the big one wins when
+  // both are set, the small one stands in while there is no big one.
+  const HICON shown = m_hBigIcon ? m_hBigIcon : m_hSmallIcon;
+  m_hWnd->setWindowIcon(shown ? *shown : QIcon());
 }
 
 QWidget* CWnd::GetDlgItem(int id) const { return m_hWnd ? m_hWnd->Control(id) : nullptr; }

@@ -77,10 +77,10 @@ BOOL CDialog::CreateWindow(bool) {
   m_bEnded = false;
   m_nResult = 0;
   const std::vector<std::uint16_t> dialogTemplate = BuildDialogTemplate(m_template);
-  const HWND parent = m_pParentWnd ? m_pParentWnd->GetSafeHwnd() : nullptr;
   const HWND hWnd = CreateDialogIndirectParamW(
-      GetModuleHandleW(nullptr), reinterpret_cast<LPCDLGTEMPLATEW>(dialogTemplate.data()), parent,
-      &WindowBackend::DialogProc, reinterpret_cast<LPARAM>(this));
+      GetModuleHandleW(nullptr), reinterpret_cast<LPCDLGTEMPLATEW>(dialogTemplate.data()),
+      m_pParentWnd ? m_pParentWnd->GetSafeHwnd() : nullptr, &WindowBackend::DialogProc,
+      reinterpret_cast<LPARAM>(this));
   if (!hWnd) return FALSE;
   ShowWindow(hWnd, SW_SHOW);
   return TRUE;
@@ -91,10 +91,11 @@ int CDialog::DoModal() {
   m_bEnded = false;
   m_nResult = 0;
   const std::vector<std::uint16_t> dialogTemplate = BuildDialogTemplate(m_template);
-  const HWND parent = m_pParentWnd ? m_pParentWnd->GetSafeHwnd() : nullptr;
+  // The dialog manager's own modal loop, with the parent disabled meanwhile.
   const INT_PTR result = DialogBoxIndirectParamW(
-      GetModuleHandleW(nullptr), reinterpret_cast<LPCDLGTEMPLATEW>(dialogTemplate.data()), parent,
-      &WindowBackend::DialogProc, reinterpret_cast<LPARAM>(this));
+      GetModuleHandleW(nullptr), reinterpret_cast<LPCDLGTEMPLATEW>(dialogTemplate.data()),
+      m_pParentWnd ? m_pParentWnd->GetSafeHwnd() : nullptr, &WindowBackend::DialogProc,
+      reinterpret_cast<LPARAM>(this));
   AfxWindowDestroyed(this);
   return result == -1 ? -1 : m_nResult;
 }

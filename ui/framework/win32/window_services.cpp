@@ -32,18 +32,12 @@ CMenu* CWnd::GetSystemMenu(BOOL bRevert) {
   return m_pSysMenu.get();
 }
 
-HICON CWnd::SetIcon(HICON hIcon, BOOL bBigIcon) {
-  HICON& slot = bBigIcon ? m_hBigIcon : m_hSmallIcon;
-  const HICON previous = slot;
-  slot = hIcon;
-  if (m_hWnd) {
-    // The title bar and the task switcher get the image drawn for their
-    // size when the icon has one.
-    const HICON shown = bBigIcon ? hIcon : SmallImageOf(hIcon);
-    SendMessageW(m_hWnd, WM_SETICON, bBigIcon ? ICON_BIG : ICON_SMALL,
-                 reinterpret_cast<LPARAM>(shown));
-  }
-  return previous;
+void CWnd::ShowIcon(BOOL bBigIcon) {
+  // The title bar and the task switcher get the image drawn for their size
+  // when the icon has one.
+  const HICON shown = bBigIcon ? m_hBigIcon : SmallImageOf(m_hSmallIcon);
+  SendMessageW(m_hWnd, WM_SETICON, bBigIcon ? ICON_BIG : ICON_SMALL,
+               reinterpret_cast<LPARAM>(shown));
 }
 
 HWND CWnd::GetDlgItem(int id) const { return m_hWnd ? ::GetDlgItem(m_hWnd, id) : nullptr; }
