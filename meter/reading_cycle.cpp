@@ -13,11 +13,14 @@ std::optional<std::size_t> RowOf(int32_t code) {
 CycleResult ReadAllParameters(SerialPort& port, HANDLE h, int32_t address) {
   CycleResult result;
   for (const ParameterInfo& parameter : kParameters) {
-    const ExchangeResult exchange = ExchangeParameter(port, h, address, parameter.code);
+    const ReceiveResult received = SendRequest(port, h, address, parameter.code);
+    const ExchangeResult exchange = DecodeAnswer(received);
     g_nReadStatus = exchange.error ? READ_FAILED : 0;
     if (exchange.error) {
       result.error = exchange.error;
       result.failedCode = parameter.code;
+      result.failedReceived = received;
+      result.failedExchange = exchange;
       return result;
     }
     const double raw = exchange.value;

@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+#include "meter/read_exchange.h"
 #include "serial/serial_port.h"
 
 // The seven parameters read every poll period, in reading order (the order
@@ -58,6 +59,9 @@ struct CycleResult {
   const char* error = nullptr;  // message of the failing step; nullptr on success
   int32_t failedCode = 0;
   std::vector<Reading> readings;  // in reading order; those read before a failure
+  // The failing exchange as it went, for telling why it failed.
+  ReceiveResult failedReceived;
+  ExchangeResult failedExchange;
 };
 
 // One cycle without a window: every parameter in order with the exchange,

@@ -19,6 +19,7 @@
 #include <ctime>
 #include <optional>
 
+#include "serial/open_cause.h"
 #include "serial/port_discovery.h"
 #include "serial/terminal_device.h"
 #include "serial/uucp_lock.h"
@@ -207,13 +208,15 @@ LinuxSerialPort::OpenPort* LinuxSerialPort::Find(HANDLE h) {
 }
 
 HANDLE LinuxSerialPort::CreateFile(const std::string& path) {
-  m_lastOpenFailure.clear();
+  m_cause = {};
   if (const std::optional<int> number = ParseComDevicePath(path)) {
     const std::optional<std::string> device = m_map.Resolve(*number);
-    return device ? OpenDevice(*device) : Refuse(path + ": no such port");
+    return device ? OpenDevice(*device)
+                  : Refuse(path + ": no such port", {.kind = CauseKind::kUnmapped});
   }
   if (path.starts_with('/')) return OpenDevice(path);
-  return Refuse(path + ": neither a COM port nor a device path");
+  return Refuse(path + ": neither a COM port nor a device path",
+                {.kind = CauseKind::kNoDevice, .device = path});
 }
 
 void LinuxSerialPort::BeginPortScan() {
@@ -226,8 +229,14 @@ void LinuxSerialPort::EndPortScan() {
   m_users.reset();
 }
 
-HANDLE LinuxSerialPort::Refuse(std::string cause) {
-  m_lastOpenFailure = std::move(cause);
+HANDLE LinuxSerialPort::Refuse(std::string text, LineCause cause) {
+  cause.detail = std::move(text);
+  // Named by the device itself, not by a COM link or by-id name leading to it.
+  if (char* real = cause.device.empty() ? nullptr : ::realpath(cause.device.c_str(), nullptr)) {
+    cause.device = real;
+    std::free(real);
+  }
+  m_cause = std::move(cause);
   return INVALID_HANDLE_VALUE;
 }
 
@@ -241,42 +250,59 @@ const TerminalUsers& LinuxSerialPort::Users() {
 // else can have any effect at all (a watchdog arms itself).
 HANDLE LinuxSerialPort::OpenDevice(const std::string& device) {
   struct stat st {};
-  if (::stat(device.c_str(), &st) != 0) return Refuse(device + ": " + std::strerror(errno));
+  const LineCause notSerial{.kind = CauseKind::kNotSerial, .device = device};
+  if (::stat(device.c_str(), &st) != 0) {
+    const int error = errno;
+    return Refuse(device + ": " + std::strerror(error),
+                  error == ENOENT || error == ENOTDIR
+                      ? LineCause{.kind = CauseKind::kNoDevice, .device = device}
+                      : notSerial);
+  }
   if (!S_ISCHR(st.st_mode) || !IsSerialTerminal(m_map.Roots().sysDir, st.st_rdev)) {
-    return Refuse(device + ": not a serial device");
+    return Refuse(device + ": not a serial device", notSerial);
   }
   const TerminalUsers& users = Users();
   if (users.IsControllingTerminal(st.st_rdev)) {
-    return Refuse(device + ": the terminal of a login or shell session");
+    return Refuse(device + ": the terminal of a login or shell session",
+                  {.kind = CauseKind::kBusy, .device = device, .program = "a login or shell"});
   }
   if (const pid_t holder = users.OtherHolder(st.st_rdev)) {
-    return Refuse(device + ": open in process " + std::to_string(holder));
+    return Refuse(device + ": open in process " + std::to_string(holder),
+                  BusyCause(device, holder));
   }
 
   const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return Refuse(device + ": " + std::strerror(errno));
+  if (fd < 0) {
+    const int error = errno;
+    LineCause cause{.kind = CauseKind::kNoDevice, .device = device};
+    if (error == EACCES || error == EPERM) cause = PermissionCause(device, st);
+    if (error == EBUSY) cause = BusyCause(device, 0);
+    return Refuse(device + ": " + std::strerror(error), cause);
+  }
   // The path may have been pointed elsewhere between the checks and the open.
   struct stat opened {};
   if (::fstat(fd, &opened) != 0 || opened.st_rdev != st.st_rdev || !::isatty(fd)) {
     ::close(fd);
-    return Refuse(device + ": changed while it was being opened");
+    return Refuse(device + ": changed while it was being opened",
+                  {.kind = CauseKind::kNoDevice, .device = device});
   }
   // TIOCGEXCL: another opener set TIOCEXCL, which root would pass unasked.
   int exclusive = 0;
   if (::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) {
     ::close(fd);
-    return Refuse(device + ": held exclusively by another program");
+    return Refuse(device + ": held exclusively by another program", BusyCause(device, 0));
   }
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     ::close(fd);
-    return Refuse(device + ": in use by another copy of this program");
+    return Refuse(device + ": in use by another copy of this program",
+                  BusyCause(device, FlockHolder(st)));
   }
   std::string lockFile;
   std::string cause;
   if (!TakeUucpLock(m_map.Roots().lockDir, device, lockFile, cause)) {
     ::flock(fd, LOCK_UN);
     ::close(fd);
-    return Refuse(cause);
+    return Refuse(cause, BusyCause(device, UucpLockHolder(m_map.Roots().lockDir, device)));
   }
   // TIOCEXCL belongs to the tty, not to this descriptor: on a pseudo-terminal,
   // whose peer keeps the tty alive, a reader killed before it could clear the
@@ -352,16 +378,35 @@ bool LinuxSerialPort::GetCommState(HANDLE h, DCB& dcb) {
 bool LinuxSerialPort::SetCommState(HANDLE h, const DCB& dcb) {
   if (Find(h) == nullptr) return false;
   const int fd = static_cast<int>(h);
+  const LineCause notKept{.kind = CauseKind::kSettingsNotKept};
   termios want{};
-  if (m_ops->GetAttr(fd, want) != 0 || !MakeRawLine(dcb, want)) return false;
+  if (m_ops->GetAttr(fd, want) != 0 || !MakeRawLine(dcb, want)) {
+    m_cause = notKept;
+    return false;
+  }
   // The result is not trusted either way; what reads back decides.
   while (m_ops->SetAttr(fd, TCSADRAIN, want) != 0 && errno == EINTR) {
   }
   termios got{};
-  if (m_ops->GetAttr(fd, got) != 0 || !LineTookSettings(want, got, m_ops->IsPseudoTerminal(fd))) {
+  const bool pty = m_ops->IsPseudoTerminal(fd);
+  if (m_ops->GetAttr(fd, got) != 0) {
+    m_cause = notKept;
     return false;
   }
-  return SetModemLines(fd, dcb);
+  if (!LineTookSettings(want, got, pty)) {
+    // Parity alone lost: an adapter whose driver has no mark/space.
+    constexpr tcflag_t kParityBits = PARENB | PARODD | CMSPAR;
+    termios parityKept = got;
+    parityKept.c_cflag = (got.c_cflag & ~kParityBits) | (want.c_cflag & kParityBits);
+    m_cause = LineTookSettings(want, parityKept, pty) ? LineCause{.kind = CauseKind::kParityNotKept}
+                                                      : notKept;
+    return false;
+  }
+  if (!SetModemLines(fd, dcb)) {
+    m_cause = notKept;
+    return false;
+  }
+  return true;
 }
 
 bool LinuxSerialPort::SetCommTimeouts(HANDLE h, const COMMTIMEOUTS& timeouts) {

@@ -35,8 +35,8 @@ class TermiosOps {
 // lock file (TakeUucpLock); then TIOCEXCL against programs that use
 // neither, except on a pseudo-terminal. A device another opener holds with
 // TIOCEXCL (TIOCGEXCL) counts as taken, also for root, whom the kernel would
-// let in. Opening changes no setting of the line. LastOpenFailure() says why
-// an open gave INVALID_HANDLE_VALUE.
+// let in. Opening changes no setting of the line. LastCause() says why an
+// open gave INVALID_HANDLE_VALUE.
 //
 // Close: the UUCP lock, TIOCEXCL and the flock are released before the
 // descriptor is closed, so the device is free at once even when another
@@ -84,11 +84,13 @@ class LinuxSerialPort : public SerialPort {
   void BeginPortScan() override;
   void EndPortScan() override;
 
-  ComPortMap& PortMap() { return m_map; }
+  // Why the last failed CreateFile or SetCommState failed: unmapped, no
+  // device, not a serial device, permission (with the device's group),
+  // busy (with the holder's pid and program where /proc, the flock or the
+  // lock file shows it), mark/space parity or other settings not kept.
+  LineCause LastCause() const override { return m_cause; }
 
-  // Why the last CreateFile gave INVALID_HANDLE_VALUE, for a person to read;
-  // empty after a successful one.
-  const std::string& LastOpenFailure() const { return m_lastOpenFailure; }
+  ComPortMap& PortMap() { return m_map; }
 
  private:
   struct OpenPort {
@@ -98,7 +100,7 @@ class LinuxSerialPort : public SerialPort {
 
   OpenPort* Find(HANDLE h);
   HANDLE OpenDevice(const std::string& device);
-  HANDLE Refuse(std::string cause);
+  HANDLE Refuse(std::string text, LineCause cause);
   const TerminalUsers& Users();
 
   ComPortMap m_map;
@@ -107,5 +109,5 @@ class LinuxSerialPort : public SerialPort {
   std::map<int, OpenPort> m_open;
   bool m_scanning = false;
   std::optional<TerminalUsers> m_users;
-  std::string m_lastOpenFailure;
+  LineCause m_cause;
 };

@@ -3,10 +3,14 @@
 #include <cstdint>
 #include <string>
 
+#include "serial/line_cause.h"
+
 // The serial line as the meter protocol sees it. The operations keep the
 // names and contracts of the classic serial-communication API the protocol
 // was designed around, so each call site can be checked against what it
-// relies on: results are plain values, causes are never reported.
+// relies on: results are plain values. Why an open or a settings change
+// failed is an extra fact a caller may ask for afterwards (LastCause); no
+// result depends on it.
 
 #ifdef _WIN32
 // Windows: the platform's own HANDLE, DWORD, BYTE, DCB, COMMTIMEOUTS and
@@ -129,4 +133,8 @@ class SerialPort {
   // run rather than once per port.
   virtual void BeginPortScan() {}
   virtual void EndPortScan() {}
+
+  // Why the last failed CreateFile or SetCommState failed, as far as the
+  // line can tell; kNone where it cannot.
+  virtual LineCause LastCause() const { return {}; }
 };

@@ -182,3 +182,9 @@ void ReleaseUucpLock(const std::string& lockFile) {
   const Existing lock = Inspect(lockFile);
   if (lock.kind == Existing::kStale && lock.pid == ::getpid()) ::unlink(lockFile.c_str());
 }
+
+pid_t UucpLockHolder(const std::string& lockDir, const std::string& device) {
+  if (lockDir.empty()) return 0;
+  const Existing lock = Inspect(UucpLockPath(lockDir, device));
+  return lock.kind == Existing::kBusy ? lock.pid : 0;
+}

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 
 // UUCP lock files: lockDir/LCK..<device>, holding the owner's pid as ten
@@ -29,3 +31,7 @@ bool TakeUucpLock(const std::string& lockDir, const std::string& device, std::st
 
 // Removes a lock TakeUucpLock wrote, if it still holds our pid.
 void ReleaseUucpLock(const std::string& lockFile);
+
+// The live process other than this one whose lock file holds device; 0
+// when there is none or the lock names no live process.
+pid_t UucpLockHolder(const std::string& lockDir, const std::string& device);

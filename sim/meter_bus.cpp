@@ -67,6 +67,9 @@ std::vector<Transmission> MeterBus::Receive(BYTE byte, NinthBit bit, std::uint64
   m_recent.push_back({byte, bit});
   if (m_recent.size() > 2) m_recent.pop_front();
 
+  if (m_faults.answerCut > 0 && answer.size() > m_faults.answerCut) {
+    answer.resize(m_faults.answerCut);
+  }
   if (!answer.empty() && !m_faults.silent) {
     const std::uint64_t delayUs = m_faults.late ? std::uint64_t{m_faults.lateMs} * 1000 : 0;
     out.push_back({nowUs + delayUs, answer, NinthBit::kZero, "answer from meter" + from + note});

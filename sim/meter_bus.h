@@ -20,6 +20,7 @@ struct BusFaults {
   std::uint32_t lateMs = 30;        // after the reader's read, before its next purge
   std::vector<BYTE> stray{};        // sent just ahead of each address byte's echo
   bool addressEchoMissing = false;  // address bytes are not echoed
+  std::size_t answerCut = 0;        // answers end after this many bytes; 0: whole
 };
 
 // Bytes the bus sends back, and when (microseconds on the line's clock).

@@ -116,9 +116,19 @@ SimSerialPort::Port* SimSerialPort::Live(HANDLE h) {
 HANDLE SimSerialPort::CreateFile(const std::string& path) {
   openAttempts_.push_back(path);
   const auto it = ports_.find(ParseComDevicePath(path).value_or(0));
-  if (it == ports_.end()) return INVALID_HANDLE_VALUE;
+  if (it == ports_.end()) {
+    cause_ = {.kind = CauseKind::kUnmapped};
+    return INVALID_HANDLE_VALUE;
+  }
   Port& port = it->second;
-  if (!port.present || port.held || port.owner != INVALID_HANDLE_VALUE) return INVALID_HANDLE_VALUE;
+  if (!port.present) {
+    cause_ = {.kind = CauseKind::kNoDevice};
+    return INVALID_HANDLE_VALUE;
+  }
+  if (port.held || port.owner != INVALID_HANDLE_VALUE) {
+    cause_ = {.kind = CauseKind::kBusy};
+    return INVALID_HANDLE_VALUE;
+  }
   // A HANDLE is an integer on Linux and a pointer on Windows; either holds
   // the number.
   const HANDLE h = reinterpret_cast<HANDLE>(nextHandle_++);
@@ -159,7 +169,12 @@ bool SimSerialPort::Refuses(const Port& port, const DCB& dcb) const {
 
 bool SimSerialPort::SetCommState(HANDLE h, const DCB& dcb) {
   Port* port = Live(h);
-  if (!port || Refuses(*port, dcb)) return false;
+  if (!port) return false;
+  if (Refuses(*port, dcb)) {
+    const bool parity = port->faults.refuseSettings != SettingsRefusal::kAll;
+    cause_ = {.kind = parity ? CauseKind::kParityNotKept : CauseKind::kSettingsNotKept};
+    return false;
+  }
   port->dcb = dcb;
   return true;
 }

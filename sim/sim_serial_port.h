@@ -76,6 +76,9 @@ class SimSerialPort : public SerialPort {
   bool ReadFile(HANDLE h, BYTE* buffer, DWORD length, DWORD& read) override;
   bool PurgeComm(HANDLE h) override;
   void Sleep(DWORD ms) override { nowMs_ += ms; }
+  // A number with no device is unmapped, a removed device gone, a held one
+  // busy (holder unknown); a refused mark or space parity was not kept.
+  LineCause LastCause() const override { return cause_; }
 
  private:
   struct Port {
@@ -112,4 +115,5 @@ class SimSerialPort : public SerialPort {
   std::intptr_t nextHandle_ = 0x100;
   std::vector<std::string> openAttempts_;
   std::uint64_t nowMs_ = 0;
+  LineCause cause_;
 };

@@ -85,8 +85,8 @@ class PortSafetyTest : public ::testing::Test {
 TEST_F(PortSafetyTest, ADeviceSysfsDoesNotCallATerminalIsNotOpened) {
   ListInSysfs(scratch, DeviceOf(pty.Slave()), "misc");
   EXPECT_FALSE(Opens());
-  EXPECT_NE(port.LastOpenFailure().find("not a serial device"), std::string::npos)
-      << port.LastOpenFailure();
+  EXPECT_NE(port.LastCause().detail.find("not a serial device"), std::string::npos)
+      << port.LastCause().detail;
 }
 
 // A shell's terminal reached through a stale link: refused before anything
@@ -106,7 +106,7 @@ TEST_F(PortSafetyTest, TheControllingTerminalOfASessionIsNeverOpened) {
   });
   ASSERT_TRUE(session.Ok());
   EXPECT_FALSE(Opens());
-  EXPECT_NE(port.LastOpenFailure().find("session"), std::string::npos) << port.LastOpenFailure();
+  EXPECT_NE(port.LastCause().detail.find("session"), std::string::npos) << port.LastCause().detail;
   EXPECT_EQ(ScanFreePorts(port), std::vector<int>{});
   termios after{};
   ASSERT_EQ(::tcgetattr(pty.Master(), &after), 0);
@@ -116,7 +116,7 @@ TEST_F(PortSafetyTest, TheControllingTerminalOfASessionIsNeverOpened) {
   EXPECT_EQ(queued, 0);
 
   session.Kill();
-  EXPECT_TRUE(Opens()) << port.LastOpenFailure();
+  EXPECT_TRUE(Opens()) << port.LastCause().detail;
 }
 
 // The test plays the simulator: it holds the master and the slave.
@@ -137,7 +137,7 @@ TEST_F(PortSafetyTest, AReaderKilledWithSigkillLeavesThePortFree) {
   ASSERT_TRUE(reader.Ok());
   EXPECT_FALSE(Opens()) << "open while the reader lives";
   reader.Kill();
-  EXPECT_TRUE(Opens()) << port.LastOpenFailure();
+  EXPECT_TRUE(Opens()) << port.LastCause().detail;
   EXPECT_EQ(ScanFreePorts(port), std::vector<int>{3});
   ::close(peerSlave);
 }
@@ -177,11 +177,11 @@ TEST_F(PortSafetyTest, APortAnotherProcessHoldsIsBusyItsPeerIsNot) {
     SCOPED_TRACE(c.what);
     OtherProcess other(c.act);
     ASSERT_TRUE(other.Ok());
-    EXPECT_EQ(Opens(), c.free) << port.LastOpenFailure();
+    EXPECT_EQ(Opens(), c.free) << port.LastCause().detail;
     if (!c.free) {
-      EXPECT_NE(port.LastOpenFailure().find("process " + std::to_string(other.Pid())),
+      EXPECT_NE(port.LastCause().detail.find("process " + std::to_string(other.Pid())),
                 std::string::npos)
-          << port.LastOpenFailure();
+          << port.LastCause().detail;
     }
     EXPECT_EQ(ScanFreePorts(port), c.free ? std::vector<int>{3} : std::vector<int>{});
   }
@@ -268,7 +268,7 @@ TEST_F(PortSafetyTest, AStaleLockThatCannotBeRemovedMakesThePortBusy) {
       if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) return false;
       LinuxSerialPort line(scratch.Roots());
       const HANDLE h = line.CreateFile(pty.Slave());
-      const std::string report = (h != INVALID_HANDLE_VALUE ? "1" : "0") + line.LastOpenFailure();
+      const std::string report = (h != INVALID_HANDLE_VALUE ? "1" : "0") + line.LastCause().detail;
       line.CloseHandle(h);
       return ::write(result[1], report.data(), report.size()) ==
              static_cast<ssize_t>(report.size());

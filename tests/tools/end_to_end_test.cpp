@@ -8,6 +8,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -227,6 +228,17 @@ TEST_F(EndToEndTest, SimulatorNeverReplacesAnotherLink) {
   EXPECT_EQ(fs::read_symlink(PortDir() / "COM9"), "/dev/null");
 }
 
+TEST_F(EndToEndTest, SimulatorRefusesABadCommandLineWithTwo) {
+  const std::vector<std::vector<std::string>> badLines = {
+      {"--address", "40"}, {"--fault", "nonsense"}, {"--com", "x"}, {"--no-such-option"}};
+  for (const std::vector<std::string>& args : badLines) {
+    const RunResult sim = RunProgram(Concat({ZLM_METER_SIM}, args), Env());
+    EXPECT_EQ(sim.exitCode, 2) << args.front() << ": " << sim.err;
+    EXPECT_EQ(sim.out, "");
+    EXPECT_FALSE(fs::exists(PortDir())) << "nothing is published for a bad command line";
+  }
+}
+
 TEST_F(EndToEndTest, SimulatorTakesAFreeNumberAndReadsRepeat) {
   fs::create_directories(PortDir());
   for (const char* taken : {"COM1", "COM2", "COM3"}) {
@@ -387,6 +399,117 @@ TEST_F(EndToEndTest, SimulatorLogsItsOwnLateAnswers) {
   EXPECT_TRUE(schedulingNoted);
   ASSERT_FALSE(lateMs.empty());
   EXPECT_GE(lateMs.back(), 50.0);
+}
+
+struct ExplainCase {
+  const char* fault;
+  const char* err;  // the message and the line after it
+};
+
+class ExplainsFailures : public EndToEndTest, public ::testing::WithParamInterface<ExplainCase> {};
+
+// After the failure message comes one line that says why.
+TEST_P(ExplainsFailures, CauseAfterTheMessage) {
+  StartSimulator(Concat({"--address", "3", "--fault", GetParam().fault}, kFixedValues));
+  const RunResult read = Read({"--port", m_com, "--address", "3"});
+  StopSimulator();
+  EXPECT_EQ(read.exitCode, 1);
+  EXPECT_EQ(read.err.rfind(GetParam().err, 0), 0u) << read.err;
+  EXPECT_EQ(std::count(read.err.begin(), read.err.end(), '\n'), 2) << read.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, ExplainsFailures,
+    ::testing::Values(
+        ExplainCase{"silent",
+                    "No answer from ZLM\nhint: the request was echoed but no meter answered"},
+        ExplainCase{"late", "No answer from ZLM\ncause: the answer came after the read"},
+        ExplainCase{"short", "No answer from ZLM\ncause: the answer was too short"},
+        ExplainCase{"position", "Error reading (mnogitel>8)\ncause: the answer's decimal"}),
+    [](const auto& info) { return std::string(info.param.fault); });
+
+struct ScanCase {
+  const char* fault;
+  int exitCode;
+  const char* found;
+  const char* err;
+};
+
+class ScansTheBus : public EndToEndTest, public ::testing::WithParamInterface<ScanCase> {};
+
+// Addresses 0..31 asked once each, in about 2 s; the rows and the addresses
+// that answered, or why none did.
+TEST_P(ScansTheBus, FindsTheMeters) {
+  const ScanCase& c = GetParam();
+  std::vector<std::string> args = {"--address", "3", "--address", "7"};
+  if (*c.fault) args.insert(args.end(), {"--fault", c.fault});
+  StartSimulator(Concat(args, kFixedValues));
+  const auto start = std::chrono::steady_clock::now();
+  const RunResult scan = Read({"--port", m_com, "--scan"});
+  const auto took = std::chrono::steady_clock::now() - start;
+  StopSimulator();
+  EXPECT_EQ(scan.exitCode, c.exitCode) << scan.err;
+  EXPECT_LT(took, std::chrono::milliseconds(4000));
+  EXPECT_EQ(scan.out.rfind("address  echo  answer  nominal_diameter\n", 0), 0u) << scan.out;
+  EXPECT_NE(scan.out.find("\n      0  yes   none    \n"), std::string::npos) << scan.out;
+  EXPECT_NE(scan.out.find(c.found), std::string::npos) << scan.out;
+  EXPECT_EQ(scan.err.rfind(c.err, 0), 0u) << scan.err;
+  // Each address once: 32 requests of three bytes.
+  EXPECT_EQ(HeardBytes(LogPath()).size(), 96u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, ScansTheBus,
+    ::testing::Values(ScanCase{"", 0,
+                               "      3  yes   ok      50.000000 mm\n"
+                               "      4  yes   none    \n",
+                               ""},
+                      ScanCase{"silent", 1, "\nmeters found: none\n",
+                               "hint: every request was echoed but no meter answered"}),
+    [](const auto& info) { return *info.param.fault ? info.param.fault : "clean"; });
+
+TEST_F(EndToEndTest, ScanFoundLineAndMachineFormats) {
+  StartSimulator(Concat({"--address", "3", "--address", "7"}, kFixedValues));
+  const RunResult table = Read({"--port", m_com, "--scan"});
+  const RunResult json = Read({"--port", m_com, "--scan", "--format", "json"});
+  const RunResult both = Read({"--port", m_com, "--scan", "--address", "3"});
+  StopSimulator();
+  EXPECT_NE(table.out.find("\nmeters found: 3, 7\n"), std::string::npos) << table.out;
+  EXPECT_NE(json.out.find("{\"address\":7,\"echo\":true,\"answer\":\"ok\","
+                          "\"nominal_diameter\":50.000000}\n"),
+            std::string::npos)
+      << json.out;
+  EXPECT_EQ(json.err, "meters found: 3, 7\n");
+  EXPECT_EQ(both.exitCode, 2);
+}
+
+// --trace and ZLM_TRACE append the same trace; a trace that cannot be
+// written does not stop the read.
+TEST_F(EndToEndTest, TraceFromTheOptionAndTheEnvironment) {
+  StartSimulator(Concat({"--address", "3"}, kFixedValues));
+  const fs::path trace = m_config / "trace";
+  const RunResult option = Read({"--port", m_com, "--address", "3", "--trace", trace.string()});
+  EnvChanges env = Env();
+  env["ZLM_TRACE"] = trace.string();
+  const RunResult fromEnv = RunProgram({ZLM_READ, "--port", m_com, "--address", "3"}, env);
+  env["ZLM_TRACE"] = (m_config / "no" / "trace").string();
+  const RunResult broken = RunProgram({ZLM_READ, "--port", m_com, "--address", "3"}, env);
+  StopSimulator();
+  EXPECT_EQ(option.exitCode, 0) << option.err;
+  EXPECT_EQ(fromEnv.exitCode, 0) << fromEnv.err;
+  EXPECT_EQ(broken.exitCode, 0) << broken.err;
+  EXPECT_EQ(broken.err.rfind("zlm-read: no trace: cannot open ", 0), 0u) << broken.err;
+
+  std::ifstream in(trace);
+  int runs = 0, marks = 0, exchanges = 0;
+  for (std::string line; std::getline(in, line);) {
+    runs += line.starts_with("# zlm-read trace started ");
+    marks += line.find(" write 03 mark: 1 written") != std::string::npos;
+    exchanges += line.find(" exchange 03 ") != std::string::npos;
+  }
+  EXPECT_EQ(runs, 2);
+  EXPECT_EQ(marks, 14);
+  EXPECT_EQ(exchanges, 14);
 }
 
 }  // namespace

@@ -31,9 +31,12 @@ read_meter() {
   err=$(tr -d '\r' <"$work/read.err")
 }
 
+# The message may be followed by one line that explains it.
 expect() { # expect WHAT WANTED_CODE WANTED_ERR
   [[ $code == "$2" ]] || fail "$1: exit $code, wanted $2 (stderr: $err)"
-  [[ $err == "$3" ]] || fail "$1: stderr '$err', wanted '$3'"
+  [[ ${err%%$'\n'*} == "$3" ]] || fail "$1: stderr '$err', wanted '$3'"
+  [[ $err != *$'\n'* || ${err#*$'\n'} =~ ^(cause|hint):\ [^$'\n']*$ ]] ||
+    fail "$1: stderr '$err', wanted '$3' and at most a cause or hint"
 }
 
 fixed='"volume_m3":1234.5678,"volume_l":98765432,"hours":8760.2500,"flow_m3h":12.500000,'

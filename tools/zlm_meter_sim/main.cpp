@@ -52,6 +52,8 @@ BusFaults FaultsOf(const Options& options) {
   if (names.contains("stray")) faults.stray = {0x7F};
   if (names.contains("stray2")) faults.stray = {0x7F, 0x7E};
   faults.addressEchoMissing = names.contains("no-address-echo");
+  // R0..R3: the answer ends before the value's last digits.
+  if (names.contains("short")) faults.answerCut = 4;
   return faults;
 }
 
@@ -140,16 +142,21 @@ int main(int argc, char** argv) {
         ->check(CLI::NonNegativeNumber);
   }
   app.add_option("--fault", options.faults,
-                 "Fault on every exchange (repeatable): silent, late, stray, stray2, "
+                 "Fault on every exchange (repeatable): silent, late, short, stray, stray2, "
                  "no-address-echo, invalid-bcd, position")
-      ->check(CLI::IsMember(
-          {"silent", "late", "stray", "stray2", "no-address-echo", "invalid-bcd", "position"}))
+      ->check(CLI::IsMember({"silent", "late", "short", "stray", "stray2", "no-address-echo",
+                             "invalid-bcd", "position"}))
       ->expected(1)
       ->take_all();
   app.add_option("--late-ms", options.lateMs, "Delay of a late answer after the checksum byte")
       ->capture_default_str();
   app.add_option("--log", options.logPath, "Traffic log file (default: stderr)");
-  CLI11_PARSE(app, argc, argv);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    // --help and --version end with 0; every bad command line with 2, as zlm-read does.
+    return app.exit(e) == 0 ? 0 : 2;
+  }
 
   std::FILE* logFile = stderr;
   if (!options.logPath.empty()) {

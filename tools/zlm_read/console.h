@@ -12,6 +12,9 @@ extern const char kStopHelp[];
 // Text written to the console arrives as UTF-8.
 void UseUtf8Output();
 
+// Whether stderr is a terminal (progress is shown only there).
+bool StderrIsTerminal();
+
 // A stop request (Ctrl+C, and SIGTERM where there are signals) is held while
 // a cycle runs and taken only between cycles, so the port is always closed
 // properly. Created before the port is opened; one per process.

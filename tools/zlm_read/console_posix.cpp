@@ -1,5 +1,6 @@
 #include <signal.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -24,6 +25,8 @@ sigset_t StopSignals() {
 
 // The terminal already speaks the locale's encoding; nothing to switch.
 void UseUtf8Output() {}
+
+bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
 
 // The stop signals are blocked, so they stay pending during a cycle (a pty
 // would otherwise stay marked exclusive) and are taken in WaitUntil.

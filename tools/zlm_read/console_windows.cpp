@@ -1,4 +1,7 @@
+#include <io.h>
+
 #include <algorithm>
+#include <cstdio>
 
 #include "serial/windows_api.h"
 #include "tools/zlm_read/console.h"
@@ -20,6 +23,8 @@ BOOL WINAPI OnConsoleControl(DWORD type) {
 }  // namespace
 
 void UseUtf8Output() { ::SetConsoleOutputCP(CP_UTF8); }
+
+bool StderrIsTerminal() { return ::_isatty(::_fileno(stderr)) != 0; }
 
 StopRequests::StopRequests() {
   g_stopEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "meter/exchange_diagnosis.h"
+#include "meter/line_trace.h"
 #include "meter/link_format.h"
 #include "meter/read_exchange.h"
 #include "meter/reading_cycle.h"
@@ -17,6 +19,7 @@
 #include "serial/platform_serial_port.h"
 #include "serial/port_discovery.h"
 #include "tools/zlm_read/console.h"
+#include "tools/zlm_read/scan.h"
 #include "ui/framework/number_text.h"
 
 namespace {
@@ -68,6 +71,8 @@ int main(int argc, char** argv) {
   std::string intervalText;
   int count = 0;
   std::string format = "table";
+  bool scan = false;
+  std::string tracePath;
 
   CLI::App app{
       "Reads the seven parameters of a ZLM flow meter (volume m3 and l, hours, flow m3/h,\n"
@@ -77,14 +82,17 @@ int main(int argc, char** argv) {
       "Exit codes: 0 every cycle read; 1 an exchange failed (its message on stderr: e.g.\n"
       "\"No answer from ZLM\", \"SetCommState M1 error\", \"Error reading (mnogitel>8)\");\n"
       "2 bad command line; 3 \"Incorrect Adres ZLM\" (address not 0..31 or 255);\n"
-      "4 \"No free COM ports\" (the port does not exist, is no serial device, or is in use).\n" +
+      "4 \"No free COM ports\" (the port does not exist, is no serial device, or is in use).\n"
+      "After a failure message one more line, \"cause: ...\" or \"hint: ...\", says why.\n"
+      "--scan asks addresses 0..31 once each and exits 0 when a meter answered, 1 when none.\n" +
           std::string(kStopHelp) + " ends after the cycle in progress, with the exit code so far.",
       "zlm-read"};
   app.add_option("--port", port, kPortHelp)->required();
-  app.add_option("--address", addressText,
-                 "Meter address: 0..31, or 255 for the only meter; decimal, as typed in the "
-                 "window's address field")
-      ->required()
+  CLI::Option* addressOption =
+      app.add_option("--address", addressText,
+                     "Meter address: 0..31, or 255 for the only meter; decimal, as typed in the "
+                     "window's address field");
+  addressOption
       ->check(CLI::Validator(
           [](const std::string& text) {
             return ParseInt(text) ? std::string() : "'" + text + "' is not a decimal whole number";
@@ -107,12 +115,24 @@ int main(int argc, char** argv) {
                  "Output: table, csv (with a header line) or json (one line per cycle)")
       ->check(CLI::IsMember({"table", "csv", "json"}))
       ->capture_default_str();
+  CLI::Option* scanOption =
+      app.add_flag("--scan", scan,
+                   "Find the meters on the line: ask each address 0..31 once for the nominal "
+                   "diameter and print what answered");
+  scanOption->excludes(addressOption)->excludes("--interval")->excludes("--count");
+  app.add_option("--trace", tracePath,
+                 "Append every line operation and each decoded exchange to FILE (default: the "
+                 "file named by ZLM_TRACE, if set)")
+      ->type_name("FILE");
   try {
     app.parse(argc, argv);
+    if (!scan && addressOption->count() == 0) {
+      throw CLI::RequiredError("--address or --scan");
+    }
   } catch (const CLI::ParseError& e) {
     return app.exit(e) == 0 ? kExitOk : kExitUsage;
   }
-  const int address = *ParseInt(addressText);
+  const int address = scan ? 0 : *ParseInt(addressText);
   const std::optional<std::chrono::nanoseconds> interval =
       intervalText.empty() ? std::nullopt : IntervalOf(intervalText);
 
@@ -128,10 +148,26 @@ int main(int argc, char** argv) {
   if (!IsValidMeterAddress(address)) return Fail(kMsgIncorrectAddress, kExitBadAddress);
 
   StopRequests stop;
-  PlatformSerialPort line;
+  PlatformSerialPort device;
+  TracedLine traced(device, TracePathOf(tracePath), "zlm-read");
+  if (!traced.Error().empty())
+    std::fprintf(stderr, "zlm-read: no trace: %s\n", traced.Error().c_str());
+  SerialPort& line = traced.Line();
   const HANDLE h = line.CreateFile(DevicePathOf(port));
-  if (h == INVALID_HANDLE_VALUE) return Fail(kMsgNoFreePort, kExitNoPort);
+  if (h == INVALID_HANDLE_VALUE) {
+    Fail(kMsgNoFreePort, kExitNoPort);
+    PrintExplanation(ExplainCause(line.LastCause(), port));
+    return kExitNoPort;
+  }
   ApplyBaseline(line, h);
+
+  if (scan) {
+    const int scanExit = RunScan(line, h, port, output, [&stop] {
+      return stop.WaitUntil(std::chrono::steady_clock::now());
+    });
+    line.CloseHandle(h);
+    return scanExit;
+  }
 
   int exitCode = kExitOk;
   const auto start = std::chrono::steady_clock::now();
@@ -141,6 +177,8 @@ int main(int argc, char** argv) {
     const CycleResult result = ReadAllParameters(line, h, address);
     if (result.error) {
       exitCode = Fail(result.error, kExitReadFailed);
+      PrintExplanation(
+          ExplainFailedRead(line, h, result.failedReceived, result.failedExchange, port));
       break;
     }
     if (output == OutputFormat::kCsv && cycle == 0) std::fputs(CsvHeader().c_str(), stdout);
