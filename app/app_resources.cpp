@@ -8,7 +8,7 @@
 #include "ui/resource.h"
 
 void RegisterAppResources() {
-  SetStringResource(IDS_ABOUTBOX, "&About Tellap1...");
+  SetStringResource(IDS_ABOUTBOX, kAboutMenuText);
   SetIconResource(IDR_MAINFRAME, QString::fromLatin1(kAppIconPath));
   QCoreApplication::setApplicationVersion(QString::fromLatin1(kVersionDotted));
 }

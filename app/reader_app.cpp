@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "meter/line_trace.h"
-#include "serial/linux_serial_port.h"
+#include "serial/platform_serial_port.h"
 #include "ui/reader_dlg.h"
 
 const AppCommandEntry CReaderApp::messageEntries[] = {
@@ -26,7 +26,7 @@ BOOL CReaderApp::InitInstance() {
 
   // ZLM_TRACE names a file that gets every line operation; the window
   // itself shows and does nothing different.
-  LinuxSerialPort device;
+  PlatformSerialPort device;
   TracedLine line(device, TracePathOf({}), "zlm-reader");
   if (!line.Error().empty())
     std::fprintf(stderr, "zlm-reader: no trace: %s\n", line.Error().c_str());

@@ -6,7 +6,7 @@
 #include <QObject>
 
 #include "serial/linux_serial_port.h"
-#include "ui/framework/dialog_window.h"
+#include "ui/framework/qt/dialog_window.h"
 #include "ui/reader_dlg.h"
 
 namespace {

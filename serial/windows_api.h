@@ -29,6 +29,10 @@
 #undef CreateFile
 #undef CreateWindow
 #undef DefWindowProc
+#undef GetDlgItemText
+#undef GetMenuString
 #undef GetMessage
+#undef GetWindowText
 #undef MessageBox
 #undef SendMessage
+#undef SetDlgItemText

@@ -24,9 +24,10 @@
 #include "app/app_resources.h"
 #include "app/version_info.h"
 #include "tests/support/modal_watcher.h"
-#include "ui/framework/dialog_window.h"
 #include "ui/framework/menu.h"
+#include "ui/framework/qt/dialog_window.h"
 #include "ui/framework/resources.h"
+#include "ui/framework/wnd.h"
 #include "ui/resource.h"
 
 namespace {

@@ -21,10 +21,10 @@
 #include "sim/sim_serial_port.h"
 #include "tests/support/modal_watcher.h"
 #include "ui/about_dlg.h"
-#include "ui/framework/dialog_units.h"
-#include "ui/framework/dialog_window.h"
 #include "ui/framework/menu.h"
 #include "ui/framework/message_box_hook.h"
+#include "ui/framework/qt/dialog_window.h"
+#include "ui/framework/qt/template_font.h"
 #include "ui/framework/resources.h"
 #include "ui/reader_dlg.h"
 #include "ui/resource.h"
@@ -316,7 +316,8 @@ TEST(AboutBoxTest, IconControlIsItsIconsSizeAtTheTemplateCorner) {
     if (!label->pixmap().isNull()) icon = label;
   }
   ASSERT_NE(icon, nullptr);
-  const QPoint corner = DialogUnitsToPixels(BaseUnitsOf(box->font()), 11, 17, 20, 20).topLeft();
+  const QPoint corner =
+      ToQRect(DialogUnitsToPixels(BaseUnitsOf(box->font()), 11, 17, 20, 20)).topLeft();
   EXPECT_EQ(icon->geometry(), QRect(corner, QSize(32, 32)));
   EXPECT_EQ(icon->pixmap().size(), QSize(32, 32));
   EXPECT_TRUE(icon->contentsRect().contains(QRect(QPoint(0, 0), icon->pixmap().size())));

@@ -15,7 +15,7 @@
 #include "meter/read_exchange.h"
 #include "meter/reading_cycle.h"
 #include "sim/sim_serial_port.h"
-#include "ui/framework/dialog_window.h"
+#include "ui/framework/qt/dialog_window.h"
 #include "ui/framework/message_box_hook.h"
 #include "ui/framework/number_text.h"
 #include "ui/resource.h"

@@ -24,7 +24,7 @@
 #include "meter/reading_cycle.h"
 #include "sim/sim_serial_port.h"
 #include "ui/about_dlg.h"
-#include "ui/framework/dialog_window.h"
+#include "ui/framework/qt/dialog_window.h"
 #include "ui/reader_dlg.h"
 #include "ui/resource.h"
 

@@ -1,10 +1,8 @@
 #include "ui/framework/data_exchange.h"
 
-#include <QComboBox>
-#include <QLineEdit>
+#include <string>
 
 #include "ui/framework/combo_box.h"
-#include "ui/framework/dialog_window.h"
 #include "ui/framework/number_text.h"
 #include "ui/framework/wnd.h"
 
@@ -13,47 +11,38 @@ namespace {
 constexpr char kPromptInt[] = "Введите целое число.";
 constexpr char kPromptDouble[] = "Введите число.";
 
-QLineEdit* EditOf(CDataExchange* pDX, int nIDC) {
-  return qobject_cast<QLineEdit*>(pDX->PrepareCtrl(nIDC));
-}
-
 template <typename T, typename Parse, typename Format>
 void ExchangeNumber(CDataExchange* pDX, int nIDC, T& value, Parse parse, Format format,
                     const char* prompt) {
   if (pDX->Failed()) return;
-  QLineEdit* edit = EditOf(pDX, nIDC);
-  if (!edit) return;
   if (pDX->m_bSaveAndValidate) {
-    const auto parsed = parse(edit->text().toStdString());
+    std::string text;
+    if (!pDX->m_pDlgWnd->GetDlgItemText(nIDC, text)) return;
+    const auto parsed = parse(text);
     if (!parsed) {
       pDX->Fail(nIDC, prompt);
       return;
     }
     value = *parsed;
   } else {
-    edit->setText(QString::fromStdString(format(value)));
+    pDX->m_pDlgWnd->SetDlgItemText(nIDC, format(value).c_str());
   }
 }
 
 }  // namespace
 
-QWidget* CDataExchange::PrepareCtrl(int nIDC) const { return m_pDlgWnd->GetDlgItem(nIDC); }
+ControlHandle CDataExchange::PrepareCtrl(int nIDC) const { return m_pDlgWnd->GetDlgItem(nIDC); }
 
 void CDataExchange::Fail(int nIDC, const char* prompt) {
   m_bFailed = true;
-  QWidget* control = PrepareCtrl(nIDC);
-  const DialogWindow* window = m_pDlgWnd->GetSafeHwnd();
-  const std::string caption = window ? window->windowTitle().toStdString() : std::string();
+  const std::string caption = m_pDlgWnd->GetWindowText();
   m_pDlgWnd->MessageBox(prompt, caption.c_str(), MB_ICONEXCLAMATION);
-  if (control) {
-    control->setFocus(Qt::OtherFocusReason);
-    if (auto* edit = qobject_cast<QLineEdit*>(control)) edit->selectAll();
-  }
+  m_pDlgWnd->GotoDlgCtrl(nIDC);
 }
 
 void DDX_Control(CDataExchange* pDX, int nIDC, CComboBox& rControl) {
   if (pDX->Failed() || rControl.GetControl()) return;
-  rControl.Attach(qobject_cast<QComboBox*>(pDX->PrepareCtrl(nIDC)));
+  rControl.Attach(pDX->PrepareCtrl(nIDC));
 }
 
 void DDX_Text(CDataExchange* pDX, int nIDC, int& value) {

@@ -4,7 +4,6 @@
 
 class CWnd;
 class CComboBox;
-class QWidget;
 
 // One run of a window's binding table in one direction.
 class CDataExchange {
@@ -17,7 +16,7 @@ class CDataExchange {
   void Fail(int nIDC, const char* prompt);
   bool Failed() const { return m_bFailed; }
 
-  QWidget* PrepareCtrl(int nIDC) const;
+  ControlHandle PrepareCtrl(int nIDC) const;
 
   const BOOL m_bSaveAndValidate;
   CWnd* const m_pDlgWnd;

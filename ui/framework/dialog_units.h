@@ -1,22 +1,24 @@
 #pragma once
 
-#include <QFont>
-#include <QRect>
-
 // Dialog units: a template's geometry in quarters of the font's average
-// character width and eighths of its height, converted the classic way.
-// Template fonts that do not exist here are replaced by a Debian font of
-// close metrics so every text of a template stays fully visible.
-
-QFont TemplateFont(const char* face, int pointSize);
+// character width and eighths of its height, converted the classic way. The
+// backends measure the template font; the arithmetic is the same for both.
 
 struct DialogBaseUnits {
   int x;  // average character width in pixels
   int y;  // character height in pixels
 };
 
-DialogBaseUnits BaseUnitsOf(const QFont& font);
+struct PixelRect {
+  int x, y, width, height;
+  friend bool operator==(const PixelRect&, const PixelRect&) = default;
+};
 
-int MulDiv(int number, int numerator, int denominator);
+// number * numerator / denominator, rounded half away from zero.
+int MulDivRounded(int number, int numerator, int denominator);
 
-QRect DialogUnitsToPixels(const DialogBaseUnits& units, int x, int y, int cx, int cy);
+// The average character width from the width of the 52 Latin letters, as
+// the platform computes it: rounded, not truncated.
+int AverageCharWidth(int widthOfAlphabet);
+
+PixelRect DialogUnitsToPixels(const DialogBaseUnits& units, int x, int y, int cx, int cy);

@@ -2,9 +2,33 @@
 
 #include <cstdint>
 
-// Value types, message numbers and style words of the window layer. They
-// keep their classic numeric values so message tables, templates and style
-// tests read the same as the window definitions they come from.
+// Value types, message numbers and style words of the window layer, and the
+// handles the two backends give their windows, controls and icons.
+//
+// On Windows they are the platform's own (windows.h through the one header
+// that tames it), so a value passes to the system unchanged. Elsewhere they
+// are look-alikes with the classic numeric values, so message tables,
+// templates and style tests read the same on both.
+
+// The command id of the help key; the platform headers do not define it.
+inline constexpr unsigned ID_HELP = 0xE146;
+
+#ifdef _WIN32
+#include "serial/windows_api.h"
+
+// A window of ours and a control in it are both windows of the platform.
+using WindowHandle = HWND;
+using ControlHandle = HWND;
+#else
+class DialogWindow;
+class QIcon;
+class QWidget;
+
+// The Qt window behind a dialog, and a control in it.
+using WindowHandle = DialogWindow*;
+using ControlHandle = QWidget*;
+// An icon resource; shared, never destroyed by its users.
+using HICON = const QIcon*;
 
 using UINT = std::uint32_t;
 using UINT_PTR = std::uintptr_t;
@@ -41,7 +65,6 @@ inline constexpr UINT CBN_SELCHANGE = 1;
 // Dialog results and the standard command ids.
 inline constexpr int IDOK = 1;
 inline constexpr int IDCANCEL = 2;
-inline constexpr UINT ID_HELP = 0xE146;
 
 // System commands.
 inline constexpr UINT SC_CLOSE = 0xF060;
@@ -90,3 +113,4 @@ inline constexpr std::uint32_t ES_READONLY = 0x800;
 // Combo box styles.
 inline constexpr std::uint32_t CBS_DROPDOWNLIST = 0x3;
 inline constexpr std::uint32_t CBS_SORT = 0x100;
+#endif

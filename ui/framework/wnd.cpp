@@ -1,10 +1,6 @@
 #include "ui/framework/wnd.h"
 
-#include <QIcon>
-#include <QMessageBox>
-
 #include "ui/framework/data_exchange.h"
-#include "ui/framework/dialog_window.h"
 #include "ui/framework/menu.h"
 #include "ui/framework/message_box_hook.h"
 
@@ -35,10 +31,6 @@ const MessageEntry* CWnd::FindEntry(UINT message, WPARAM wParam) const {
   return nullptr;
 }
 
-LRESULT CWnd::SendMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-  return WindowProc(message, wParam, lParam);
-}
-
 LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
   // A tick that arrives while a tick is still being handled (its message box
   // or prompt runs a nested loop) is dropped: cycles never nest and ticks
@@ -66,13 +58,6 @@ LRESULT CWnd::Default() {
   return DefWindowProc(m_current.message, m_current.wParam, m_current.lParam);
 }
 
-LRESULT CWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM) {
-  if (message == WM_SYSCOMMAND && (wParam & 0xFFF0) == SC_CLOSE) {
-    return SendMessage(WM_CLOSE);
-  }
-  return 0;
-}
-
 void CWnd::DoDataExchange(CDataExchange*) {}
 
 BOOL CWnd::UpdateData(BOOL bSaveAndValidate) {
@@ -87,17 +72,16 @@ void CWnd::OnDestroy() { StopAllTimers(); }
 UINT_PTR CWnd::SetTimer(UINT_PTR nIDEvent, UINT nElapse, void*) {
   if (!m_hWnd) return 0;
   KillTimer(nIDEvent);
-  // Precise timers: coarse ones may fire several per cent early.
-  const int qtId = m_hWnd->startTimer(static_cast<int>(nElapse), Qt::PreciseTimer);
-  if (qtId == 0) return 0;
-  m_timers[nIDEvent] = qtId;
+  const UINT_PTR platformId = StartPlatformTimer(nIDEvent, nElapse);
+  if (platformId == 0) return 0;
+  m_timers[nIDEvent] = platformId;
   return nIDEvent;
 }
 
 BOOL CWnd::KillTimer(UINT_PTR nIDEvent) {
   const auto it = m_timers.find(nIDEvent);
   if (it == m_timers.end()) return FALSE;
-  if (m_hWnd) m_hWnd->killTimer(it->second);
+  if (m_hWnd) StopPlatformTimer(it->first, it->second);
   m_timers.erase(it);
   return TRUE;
 }
@@ -108,63 +92,20 @@ void CWnd::StopAllTimers() {
   while (!m_timers.empty()) KillTimer(m_timers.begin()->first);
 }
 
-void CWnd::OnQtTimer(int qtTimerId) {
-  for (const auto& [id, qtId] : m_timers) {
-    if (qtId == qtTimerId) {
-      SendMessage(WM_TIMER, id);
-      return;
-    }
-  }
-}
-
 int CWnd::MessageBox(const char* text, const char* caption, UINT type) {
   const std::string captionText = caption ? caption : "Error";
   if (const MessageBoxHook& hook = GetMessageBoxHook()) {
     return hook(MessageBoxCall{text ? text : "", captionText, type});
   }
-  QMessageBox::Icon icon = QMessageBox::NoIcon;
-  switch (type & MB_ICONMASK) {
-    case MB_ICONERROR:
-      icon = QMessageBox::Critical;
-      break;
-    case MB_ICONEXCLAMATION:
-      icon = QMessageBox::Warning;
-      break;
-    case MB_ICONINFORMATION:
-      icon = QMessageBox::Information;
-      break;
-    default:
-      break;
-  }
-  QMessageBox box(icon, QString::fromStdString(captionText), QString::fromUtf8(text ? text : ""),
-                  QMessageBox::Ok, m_hWnd);
-  box.exec();
-  return IDOK;
-}
-
-void CWnd::CreateSystemMenu() {
-  m_pSysMenu = std::make_unique<CMenu>();
-  m_pSysMenu->AppendMenu(MF_STRING, SC_CLOSE, "&Закрыть\tAlt+F4");
-}
-
-CMenu* CWnd::GetSystemMenu(BOOL) {
-  if (!m_hWnd) return nullptr;
-  return m_pSysMenu.get();
+  return ShowMessageBox(text ? text : "", captionText, type);
 }
 
 HICON CWnd::SetIcon(HICON hIcon, BOOL bBigIcon) {
   HICON& slot = bBigIcon ? m_hBigIcon : m_hSmallIcon;
   const HICON previous = slot;
   slot = hIcon;
-  if (m_hWnd) {
-    // Qt keeps one icon per window with all its sizes; the big one wins when
-    // both are set, the small one stands in while there is no big one.
-    const HICON shown = m_hBigIcon ? m_hBigIcon : m_hSmallIcon;
-    m_hWnd->setWindowIcon(shown ? *shown : QIcon());
-  }
+  if (m_hWnd) ShowIcon(bBigIcon);
   return previous;
 }
 
 HICON CWnd::GetIcon(BOOL bBigIcon) const { return bBigIcon ? m_hBigIcon : m_hSmallIcon; }
-
-QWidget* CWnd::GetDlgItem(int id) const { return m_hWnd ? m_hWnd->Control(id) : nullptr; }

@@ -1,26 +1,20 @@
 #pragma once
 
-#include <functional>
 #include <map>
 #include <memory>
-#include <set>
 #include <string>
 
 #include "ui/framework/message_map.h"
 #include "ui/framework/win_defs.h"
 
-class QIcon;
-class QWidget;
 class CDataExchange;
 class CMenu;
-class DialogWindow;
+struct WindowBackend;
 
-// An icon resource; shared, never destroyed by its users.
-using HICON = const QIcon*;
-
-// The window object: owns the Qt window behind it, routes messages through
-// the class's message table, and offers the services the dialogs use
-// (data exchange, timers, message boxes, the system menu, icons).
+// The window object: routes messages through the class's message table
+// (wnd.cpp), and offers the services the dialogs use (data exchange,
+// timers, message boxes, the system menu, icons), which each backend gives
+// over its own window (qt/, win32/).
 class CWnd {
  public:
   CWnd();
@@ -28,7 +22,8 @@ class CWnd {
   CWnd(const CWnd&) = delete;
   CWnd& operator=(const CWnd&) = delete;
 
-  // Delivers a message synchronously through the message table.
+  // Delivers a message synchronously through the window's procedure and so
+  // through the message table.
   LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
 
   // Runs DoDataExchange over the whole binding table: TRUE moves control
@@ -47,21 +42,26 @@ class CWnd {
   // the window while it is open. Returns the button pressed (IDOK).
   int MessageBox(const char* text, const char* caption = nullptr, UINT type = MB_OK);
 
-  // The window's own system menu (never reset to the standard one).
+  // The window's system menu; nullptr without a window or without one.
   CMenu* GetSystemMenu(BOOL bRevert);
 
   HICON SetIcon(HICON hIcon, BOOL bBigIcon);
   HICON GetIcon(BOOL bBigIcon) const;
 
-  QWidget* GetDlgItem(int id) const;
-  DialogWindow* GetSafeHwnd() const { return m_hWnd; }
+  ControlHandle GetDlgItem(int id) const;
+  WindowHandle GetSafeHwnd() const { return m_hWnd; }
+
+  // Control and window texts in UTF-8. GetDlgItemText is false when there
+  // is no such control.
+  bool GetDlgItemText(int id, std::string& text) const;
+  void SetDlgItemText(int id, const char* text);
+  std::string GetWindowText() const;
+  // Gives control id the focus, its whole text selected if it is an edit.
+  void GotoDlgCtrl(int id);
 
  protected:
   virtual const MessageMap* GetMessageMap() const;
   static const MessageMap messageMap;
-
-  // Gives the window the standard system menu (its close command).
-  void CreateSystemMenu();
 
   virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
   virtual LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam);
@@ -72,17 +72,24 @@ class CWnd {
 
   void OnDestroy();
 
-  DialogWindow* m_hWnd = nullptr;
+  WindowHandle m_hWnd = nullptr;
 
  private:
   friend class DialogWindow;
+  friend struct WindowBackend;
   friend LRESULT message_map_detail::DefaultThunk(CWnd*, WPARAM, LPARAM);
 
   static const MessageEntry messageEntries[];
 
   const MessageEntry* FindEntry(UINT message, WPARAM wParam) const;
-  void OnQtTimer(int qtTimerId);
   void StopAllTimers();
+
+  // The backend's halves of the services above.
+  UINT_PTR StartPlatformTimer(UINT_PTR nIDEvent, UINT nElapse);
+  void StopPlatformTimer(UINT_PTR nIDEvent, UINT_PTR platformId);
+  int ShowMessageBox(const std::string& text, const std::string& caption, UINT type);
+  // Gives the window the icon now set for that size.
+  void ShowIcon(BOOL bBigIcon);
 
   struct CurrentMessage {
     UINT message;
@@ -90,7 +97,8 @@ class CWnd {
     LPARAM lParam;
   };
   CurrentMessage m_current{};
-  std::map<UINT_PTR, int> m_timers;  // window timer id -> Qt timer id
+  // Window timer id -> the backend's own timer id.
+  std::map<UINT_PTR, UINT_PTR> m_timers;
   bool m_bInTimer = false;
   std::unique_ptr<CMenu> m_pSysMenu;
   HICON m_hBigIcon = nullptr;

@@ -14,9 +14,9 @@
 
 #include "ui/framework/combo_box.h"
 #include "ui/framework/data_exchange.h"
-#include "ui/framework/dialog_units.h"
-#include "ui/framework/dialog_window.h"
 #include "ui/framework/message_box_hook.h"
+#include "ui/framework/qt/dialog_window.h"
+#include "ui/framework/qt/template_font.h"
 
 namespace {
 
@@ -221,9 +221,9 @@ TEST(DialogModalTest, DoModalRunsUntilEscapeAndDestroysTheWindow) {
 
 TEST(DialogUnitsTest, ConvertWithRoundingLikeTheClassicDialogs) {
   const DialogBaseUnits units{6, 13};
-  EXPECT_EQ(DialogUnitsToPixels(units, 244, 143, 55, 14), QRect(366, 232, 83, 23));
-  EXPECT_EQ(MulDiv(5, 3, 2), 8);
-  EXPECT_EQ(MulDiv(-5, 3, 2), -8);
+  EXPECT_EQ(DialogUnitsToPixels(units, 244, 143, 55, 14), (PixelRect{366, 232, 83, 23}));
+  EXPECT_EQ(MulDivRounded(5, 3, 2), 8);
+  EXPECT_EQ(MulDivRounded(-5, 3, 2), -8);
   EXPECT_EQ(TemplateFont("MS Sans Serif", 8).pointSizeF(), 7.5);
   EXPECT_EQ(TemplateFont("DejaVu Sans", 9).pointSizeF(), 9.0);
 }

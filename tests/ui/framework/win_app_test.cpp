@@ -13,7 +13,7 @@
 
 #include "tests/support/modal_watcher.h"
 #include "ui/framework/dialog.h"
-#include "ui/framework/dialog_window.h"
+#include "ui/framework/qt/dialog_window.h"
 #include "ui/framework/message_box_hook.h"
 
 namespace {

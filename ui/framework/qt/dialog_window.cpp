@@ -1,4 +1,4 @@
-#include "ui/framework/dialog_window.h"
+#include "ui/framework/qt/dialog_window.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -8,8 +8,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "ui/framework/dialog_units.h"
 #include "ui/framework/menu.h"
+#include "ui/framework/qt/template_font.h"
 #include "ui/framework/resources.h"
 #include "ui/framework/wnd.h"
 
@@ -82,22 +82,28 @@ DialogWindow::DialogWindow(CWnd* owner, const DlgTemplate& dialogTemplate, QWidg
   setWindowFlags(flags);
   setFont(TemplateFont(dialogTemplate.fontFace, dialogTemplate.pointSize));
   BuildControls(dialogTemplate);
+  if (dialogTemplate.style & WS_SYSMENU) {
+    // A system menu of our own holding the standard close command.
+    m_owner->m_pSysMenu = std::make_unique<CMenu>();
+    m_owner->m_pSysMenu->AppendMenu(MF_STRING, SC_CLOSE, "&Закрыть\tAlt+F4");
+  }
 }
 
 void DialogWindow::BuildControls(const DlgTemplate& dialogTemplate) {
   const DialogBaseUnits units = BaseUnitsOf(font());
-  const QRect frame = DialogUnitsToPixels(units, 0, 0, dialogTemplate.cx, dialogTemplate.cy);
+  const QRect frame =
+      ToQRect(DialogUnitsToPixels(units, 0, 0, dialogTemplate.cx, dialogTemplate.cy));
   setFixedSize(frame.size());
 
   // Children are created in template order, which is also Qt's tab order.
   for (const DlgItemTemplate& item : dialogTemplate.items) {
     QWidget* control = MakeControl(item, this);
     if (!control) continue;
-    QRect rect = DialogUnitsToPixels(units, item.x, item.y, item.cx, item.cy);
+    QRect rect = ToQRect(DialogUnitsToPixels(units, item.x, item.y, item.cx, item.cy));
     if (auto* combo = qobject_cast<QComboBox*>(control)) {
       // The template height includes the dropped-down list; the closed
       // control is one text line high.
-      const int closed = std::max(combo->sizeHint().height(), MulDiv(12, units.y, 8));
+      const int closed = std::max(combo->sizeHint().height(), MulDivRounded(12, units.y, 8));
       const int lines =
           std::max(1, (rect.height() - closed) / std::max(1, combo->fontMetrics().height()));
       combo->setMaxVisibleItems(lines);
@@ -209,7 +215,14 @@ void DialogWindow::closeEvent(QCloseEvent* event) {
 
 void DialogWindow::paintEvent(QPaintEvent*) { m_owner->SendMessage(WM_PAINT); }
 
-void DialogWindow::timerEvent(QTimerEvent* event) { m_owner->OnQtTimer(event->timerId()); }
+void DialogWindow::timerEvent(QTimerEvent* event) {
+  for (const auto& [id, qtId] : m_owner->m_timers) {
+    if (qtId == static_cast<UINT_PTR>(event->timerId())) {
+      m_owner->SendMessage(WM_TIMER, id);
+      return;
+    }
+  }
+}
 
 void DialogWindow::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);

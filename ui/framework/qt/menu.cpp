@@ -1,4 +1,4 @@
-#include "ui/framework/menu.h"
+#include "ui/framework/qt/menu.h"
 
 #include <QAction>
 #include <QMenu>

@@ -1,4 +1,4 @@
-#include "ui/framework/combo_box.h"
+#include "ui/framework/qt/combo_box.h"
 
 #include <QComboBox>
 
@@ -15,6 +15,8 @@ QString Shown(const QString& text) {
 }
 
 }  // namespace
+
+void CComboBox::Attach(QWidget* control) { m_pControl = qobject_cast<QComboBox*>(control); }
 
 int CComboBox::AddString(const std::string& text) {
   if (!m_pControl) return CB_ERR;
