@@ -4,6 +4,12 @@
 
 find_program(ZLM_WINE wine REQUIRED)
 set(ZLM_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+# The dialogs' font, as Wine ships it (Debian: fonts-wine); wine-run puts it
+# into the prefix, where Wine looks for it.
+set(ZLM_WINE_DIALOG_FONT /usr/share/wine/fonts/sserifer.fon)
+if(NOT EXISTS ${ZLM_WINE_DIALOG_FONT})
+  message(FATAL_ERROR "${ZLM_WINE_DIALOG_FONT} not found (Debian: fonts-wine)")
+endif()
 configure_file(${PROJECT_SOURCE_DIR}/cmake/wine-run.in ${CMAKE_BINARY_DIR}/wine-run
                FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
                                 WORLD_READ WORLD_EXECUTE
