@@ -1,6 +1,6 @@
 # What a Windows cross build needs from the host: Wine to run the tests,
 # GoogleTest built from Debian's sources with the cross compiler, and the
-# header-only CLI11 (nothing else of the host's /usr/include).
+# header-only CLI11 and nlohmann-json (nothing else of the host's /usr/include).
 
 find_program(ZLM_WINE wine REQUIRED)
 set(ZLM_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
@@ -32,3 +32,14 @@ endif()
 file(COPY ${ZLM_CLI11_HEADERS} DESTINATION ${CMAKE_BINARY_DIR}/cli11/include)
 add_library(CLI11::CLI11 INTERFACE IMPORTED)
 target_include_directories(CLI11::CLI11 SYSTEM INTERFACE ${CMAKE_BINARY_DIR}/cli11/include)
+
+# nlohmann-json from Debian's nlohmann-json3-dev, likewise header-only.
+set(ZLM_NLOHMANN_HEADERS /usr/include/nlohmann)
+if(NOT EXISTS ${ZLM_NLOHMANN_HEADERS}/json.hpp)
+  message(FATAL_ERROR "nlohmann-json headers not found in ${ZLM_NLOHMANN_HEADERS} "
+                      "(Debian: nlohmann-json3-dev)")
+endif()
+file(COPY ${ZLM_NLOHMANN_HEADERS} DESTINATION ${CMAKE_BINARY_DIR}/nlohmann_json/include)
+add_library(nlohmann_json::nlohmann_json INTERFACE IMPORTED)
+target_include_directories(nlohmann_json::nlohmann_json SYSTEM
+                           INTERFACE ${CMAKE_BINARY_DIR}/nlohmann_json/include)

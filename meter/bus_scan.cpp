@@ -40,8 +40,11 @@ std::vector<int32_t> MetersFound(const std::vector<ScanRow>& rows) {
 
 std::string FormatScan(OutputFormat format, const std::vector<ScanRow>& rows) {
   std::string out;
+  // Line protocol is for readings (zlm-read refuses it with a scan): the
+  // table stands in.
   switch (format) {
     case OutputFormat::kTable:
+    case OutputFormat::kInflux:
       out = "address  echo  answer  nominal_diameter\n";
       break;
     case OutputFormat::kCsv:
@@ -55,6 +58,7 @@ std::string FormatScan(OutputFormat format, const std::vector<ScanRow>& rows) {
     char line[128];
     switch (format) {
       case OutputFormat::kTable:
+      case OutputFormat::kInflux:
         std::snprintf(line, sizeof line, "%7d  %-4s  %-6s  %s%s\n", row.address,
                       row.echoSeen ? "yes" : "no", AnswerName(row.answer), diameter.c_str(),
                       row.diameter ? " mm" : "");

@@ -1,7 +1,9 @@
 #include "meter/reading_output.h"
 
+#include <charconv>
 #include <cstdio>
 #include <ctime>
+#include <nlohmann/json.hpp>
 
 #include "meter/reading_cycle.h"
 
@@ -12,23 +14,9 @@ const ParameterInfo* InfoOf(int32_t code) {
   return row ? &kParameters[*row] : nullptr;
 }
 
-// Quotes for CSV and JSON; port names are paths, so only the characters
-// either format reserves are escaped.
-std::string JsonString(const std::string& text) {
-  std::string out = "\"";
-  for (const char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (static_cast<unsigned char>(c) < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-      out += escaped;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
+const char* KeyOf(const Reading& reading) {
+  const ParameterInfo* info = InfoOf(reading.code);
+  return info ? info->key : "?";
 }
 
 std::string CsvField(const std::string& text) {
@@ -39,6 +27,47 @@ std::string CsvField(const std::string& text) {
     out += c;
   }
   return out + "\"";
+}
+
+// Line protocol tag values: commas, equals signs, blanks and backslashes are
+// escaped with a backslash; a line end cannot be escaped, so it becomes an
+// escaped blank.
+std::string InfluxTag(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    if (c == '\n' || c == '\r') {
+      out += "\\ ";
+      continue;
+    }
+    if (c == ',' || c == '=' || c == ' ' || c == '\\') out += '\\';
+    out += c;
+  }
+  return out;
+}
+
+std::string InfluxLine(const MeterCycle& cycle) {
+  std::string out =
+      "zlm,port=" + InfluxTag(cycle.port) + ",address=" + std::to_string(cycle.address) + " ";
+  for (std::size_t i = 0; i < cycle.readings.size(); ++i) {
+    if (i > 0) out += ',';
+    out += std::string(KeyOf(cycle.readings[i])) + "=" + FormatReading(cycle.readings[i]);
+  }
+  const auto ns =
+      std::chrono::duration_cast<std::chrono::nanoseconds>(cycle.time.time_since_epoch());
+  return out + " " + std::to_string(ns.count()) + "\n";
+}
+
+std::string Table(const MeterCycle& cycle) {
+  std::string out = FormatTimestamp(cycle.time) + "  " + cycle.port + "  address " +
+                    std::to_string(cycle.address) + "\n";
+  for (const Reading& reading : cycle.readings) {
+    const ParameterInfo* info = InfoOf(reading.code);
+    char line[96];
+    std::snprintf(line, sizeof line, "  %-18s %18s %s\n", KeyOf(reading),
+                  FormatReading(reading).c_str(), info ? info->unit : "");
+    out += line;
+  }
+  return out;
 }
 
 }  // namespace
@@ -81,33 +110,35 @@ std::string CsvHeader() {
   return header + "\n";
 }
 
-std::string FormatCycle(OutputFormat format, const std::string& timestamp, const std::string& port,
-                        int address, const std::vector<Reading>& readings) {
-  std::string out;
-  switch (format) {
-    case OutputFormat::kTable: {
-      out = timestamp + "  " + port + "  address " + std::to_string(address) + "\n";
-      for (const Reading& reading : readings) {
-        const ParameterInfo* info = InfoOf(reading.code);
-        char line[96];
-        std::snprintf(line, sizeof line, "  %-18s %18s %s\n", info ? info->key : "?",
-                      FormatReading(reading).c_str(), info ? info->unit : "");
-        out += line;
-      }
-      return out;
-    }
-    case OutputFormat::kCsv:
-      out = timestamp + "," + CsvField(port) + "," + std::to_string(address);
-      for (const Reading& reading : readings) out += "," + FormatReading(reading);
-      return out + "\n";
-    case OutputFormat::kJson:
-      out = "{\"time\":" + JsonString(timestamp) + ",\"port\":" + JsonString(port) +
-            ",\"address\":" + std::to_string(address);
-      for (const Reading& reading : readings) {
-        const ParameterInfo* info = InfoOf(reading.code);
-        out += ",\"" + std::string(info ? info->key : "?") + "\":" + FormatReading(reading);
-      }
-      return out + "}\n";
+std::string CycleJson(const MeterCycle& cycle) {
+  nlohmann::ordered_json object = {
+      {"time", FormatTimestamp(cycle.time)}, {"port", cycle.port}, {"address", cycle.address}};
+  // The number read back from the meter's own digits, so the shortest text
+  // that names the double is those digits (12.5, not 12.500000000000002);
+  // from_chars, unlike strtod, does not depend on the locale.
+  for (const Reading& reading : cycle.readings) {
+    const std::string digits = FormatReading(reading);
+    double value = reading.value;
+    std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    object[KeyOf(reading)] = value;
   }
-  return out;
+  return object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+std::string FormatCycle(OutputFormat format, const MeterCycle& cycle) {
+  switch (format) {
+    case OutputFormat::kTable:
+      return Table(cycle);
+    case OutputFormat::kCsv: {
+      std::string out = FormatTimestamp(cycle.time) + "," + CsvField(cycle.port) + "," +
+                        std::to_string(cycle.address);
+      for (const Reading& reading : cycle.readings) out += "," + FormatReading(reading);
+      return out + "\n";
+    }
+    case OutputFormat::kJson:
+      return CycleJson(cycle) + "\n";
+    case OutputFormat::kInflux:
+      return InfluxLine(cycle);
+  }
+  return {};
 }

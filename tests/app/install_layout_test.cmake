@@ -1,6 +1,7 @@
 # Installs the build into a staging directory and checks what a desktop
 # needs of the program: the binaries, the desktop entry, the icon theme
-# PNGs at their sizes, and the manual pages when they are built.
+# PNGs at their sizes, the service unit, and the manual pages when they are
+# built.
 #   cmake -DBUILD_DIR=... -DSTAGE=... [-DMAN=ON] -P install_layout_test.cmake
 file(REMOVE_RECURSE "${STAGE}")
 execute_process(
@@ -28,6 +29,17 @@ foreach(program zlm-reader zlm-read zlm-meter-sim)
     endif()
   endif()
 endforeach()
+
+# The service unit, naming the program the configured prefix gives.
+set(unit "${prefix}/lib/systemd/system/zlm-read@.service")
+if(NOT EXISTS "${unit}")
+  message(FATAL_ERROR "no systemd unit zlm-read@.service")
+endif()
+file(READ "${unit}" content)
+string(REGEX MATCH "\nExecStart=/[^ ]*/zlm-read \\$ZLM_READ_OPTIONS\n" at "${content}")
+if(NOT at)
+  message(FATAL_ERROR "${unit} does not start zlm-read with $ZLM_READ_OPTIONS")
+endif()
 
 set(entry "${prefix}/share/applications/zlm-reader.desktop")
 if(NOT EXISTS "${entry}")

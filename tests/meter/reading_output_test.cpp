@@ -24,23 +24,48 @@ TEST(ReadingOutputTest, ReadingsKeepTheMetersDigits) {
   for (const auto& [reading, text] : cases) EXPECT_EQ(FormatReading(reading), text);
 }
 
-TEST(ReadingOutputTest, CycleAsTableCsvAndJson) {
+MeterCycle Cycle(std::string port, int address, std::vector<Reading> readings) {
+  // 2026-12-07T06:30:01.250Z, 123 ns past the millisecond.
+  const auto time = std::chrono::system_clock::time_point(
+      std::chrono::duration_cast<std::chrono::system_clock::duration>(
+          std::chrono::nanoseconds(1796625001250000123LL)));
+  return {time, std::move(port), address, std::move(readings)};
+}
+
+TEST(ReadingOutputTest, CycleInEveryFormat) {
   const std::vector<Reading> readings = {
       Make(1, 12345600, 2), Make(2, 98765432, 8), Make(3, 87602500, 4),  Make(4, 12500000, 2),
       Make(6, 20833333, 3), Make(5, 17680000, 2), Make(119, 50000000, 2)};
-  const std::string time = "2026-12-07T09:30:01.250+03:00";
-  EXPECT_EQ(
-      FormatCycle(OutputFormat::kCsv, time, "COM7", 255, readings),
-      time + ",COM7,255,12.345600,98765432,8760.2500,12.500000,208.33333,17.680000,50.000000\n");
+  const MeterCycle full = Cycle("COM7", 255, readings);
+  const std::string time = FormatTimestamp(full.time);
+  const std::pair<OutputFormat, MeterCycle> cases[] = {
+      {OutputFormat::kCsv, full},
+      {OutputFormat::kJson, Cycle("/dev/x\"y", 3, {readings[0], readings[6]})},
+      {OutputFormat::kCsv, Cycle("/dev/a,b", 3, {})},
+      {OutputFormat::kInflux, full},
+      {OutputFormat::kInflux, Cycle("/dev/serial/by-id/a b,c=d", 0, {readings[1]})},
+  };
+  const std::string expected[] = {
+      time + ",COM7,255,12.345600,98765432,8760.2500,12.500000,208.33333,17.680000,50.000000\n",
+      // Numbers as numbers: the meter's value, in the shortest form that names it.
+      "{\"time\":\"" + time +
+          "\",\"port\":\"/dev/x\\\"y\",\"address\":3,\"volume_m3\":12.3456,"
+          "\"nominal_diameter\":50.0}\n",
+      time + ",\"/dev/a,b\",3\n",
+      "zlm,port=COM7,address=255 volume_m3=12.345600,volume_l=98765432,hours=8760.2500,"
+      "flow_m3h=12.500000,flow_lmin=208.33333,flow_percent=17.680000,nominal_diameter=50.000000 "
+      "1796625001250000123\n",
+      "zlm,port=/dev/serial/by-id/a\\ b\\,c\\=d,address=0 volume_l=98765432 "
+      "1796625001250000123\n",
+  };
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    EXPECT_EQ(FormatCycle(cases[i].first, cases[i].second), expected[i]) << i;
+  }
   EXPECT_EQ(CsvHeader(),
             "time,port,address,volume_m3,volume_l,hours,flow_m3h,flow_lmin,flow_percent,"
             "nominal_diameter\n");
-  EXPECT_EQ(FormatCycle(OutputFormat::kJson, time, "/dev/x\"y", 3, {readings[0]}),
-            "{\"time\":\"" + time +
-                "\",\"port\":\"/dev/x\\\"y\",\"address\":3,\"volume_m3\":12.345600}\n");
-  EXPECT_EQ(FormatCycle(OutputFormat::kCsv, time, "/dev/a,b", 3, {}), time + ",\"/dev/a,b\",3\n");
 
-  const std::string table = FormatCycle(OutputFormat::kTable, time, "COM7", 255, readings);
+  const std::string table = FormatCycle(OutputFormat::kTable, full);
   EXPECT_EQ(table.rfind(time + "  COM7  address 255\n", 0), 0u);
   EXPECT_NE(table.find("  flow_lmin                   208.33333 l/min\n"), std::string::npos);
   EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 8);

@@ -29,8 +29,8 @@ const std::vector<std::string> kFixedValues = {
     "8760.25", "--flow-m3h",         "12.5",      "--flow-lmin", "208.33333", "--flow-percent",
     "17.68",   "--nominal-diameter", "50"};
 const std::string kFixedJson =
-    "\"volume_m3\":1234.5678,\"volume_l\":98765432,\"hours\":8760.2500,\"flow_m3h\":12.500000,"
-    "\"flow_lmin\":208.33333,\"flow_percent\":17.680000,\"nominal_diameter\":50.000000}";
+    "\"volume_m3\":1234.5678,\"volume_l\":98765432.0,\"hours\":8760.25,\"flow_m3h\":12.5,"
+    "\"flow_lmin\":208.33333,\"flow_percent\":17.68,\"nominal_diameter\":50.0}";
 
 class EndToEndTest : public ::testing::Test {
  protected:
@@ -343,6 +343,92 @@ INSTANTIATE_TEST_SUITE_P(Cases, StopsOnSignal,
                                            // A year between cycles: no overflow in the schedule.
                                            StopCase{"IntYear", SIGINT, "31536000"}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+struct SeveralMetersCase {
+  const char* name;
+  std::vector<std::string> addressArgs;
+  std::vector<int> read;     // meters whose readings are printed, in order, per cycle
+  std::vector<int> failing;  // meters reported as failing, per cycle
+};
+
+class SeveralMeters : public EndToEndTest,
+                      public ::testing::WithParamInterface<SeveralMetersCase> {};
+
+// Each cycle reads the meters in turn; one that does not answer is reported
+// for itself and the others are read on; the exit code tells.
+TEST_P(SeveralMeters, ReadInTurnFailuresApart) {
+  const SeveralMetersCase& c = GetParam();
+  StartSimulator(Concat({"--address", "2", "--address", "6"}, kFixedValues));
+  std::vector<std::string> args = {"--port",     m_com,  "--count",  "2",
+                                   "--interval", "0.01", "--format", "csv"};
+  args.insert(args.end(), c.addressArgs.begin(), c.addressArgs.end());
+  const RunResult read = Read(args);
+  StopSimulator();
+
+  EXPECT_EQ(read.exitCode, c.failing.empty() ? 0 : 1) << read.err;
+  std::string expectedOut, expectedErr;
+  for (int cycle = 0; cycle < 2; ++cycle) {
+    for (const int address : c.read) {
+      expectedOut += "," + m_com + "," + std::to_string(address) + ",1234.5678,";
+    }
+    for (const int address : c.failing) {
+      expectedErr += "address " + std::to_string(address) + ": No answer from ZLM\n";
+    }
+  }
+  // Port, address and volume of each row after the header.
+  std::string out;
+  std::istringstream lines(read.out);
+  std::string line;
+  std::getline(lines, line);
+  while (std::getline(lines, line)) {
+    std::istringstream fields(line);
+    std::string time, port, address, volume;
+    std::getline(
+        std::getline(std::getline(std::getline(fields, time, ','), port, ','), address, ','),
+        volume, ',');
+    out += "," + port + "," + address + "," + volume + ",";
+  }
+  EXPECT_EQ(out, expectedOut) << read.out;
+  // Each failure is followed by the line that explains it.
+  std::string failures;
+  std::size_t explained = 0;
+  std::istringstream errLines(read.err);
+  for (std::string line; std::getline(errLines, line);) {
+    if (line.starts_with("hint: ") || line.starts_with("cause: ")) {
+      ++explained;
+    } else {
+      failures += line + "\n";
+    }
+  }
+  EXPECT_EQ(failures, expectedErr);
+  EXPECT_EQ(explained, 2 * c.failing.size()) << read.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SeveralMeters,
+    ::testing::Values(SeveralMetersCase{"List", {"--address", "6,2"}, {6, 2}, {}},
+                      SeveralMetersCase{
+                          "Repeated", {"--address", "2", "--address", "6"}, {2, 6}, {}},
+                      SeveralMetersCase{"OneAbsent", {"--address", "2,9,6"}, {2, 6}, {9}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Lists that cannot be read are command-line errors, before the port opens.
+TEST_F(EndToEndTest, AddressListsThatCannotBeRead) {
+  const std::pair<std::vector<std::string>, const char*> cases[] = {
+      {{"1,,3"}, "'' is not a decimal whole number"},
+      {{"1,x"}, "'x' is not a decimal whole number"},
+      {{"3,03"}, "address 3 is given twice"},
+      {{"1", "255"}, "255 reaches every meter"},
+  };
+  for (const auto& [values, message] : cases) {
+    std::vector<std::string> args = {"--port", "COM1"};
+    for (const std::string& value : values) args.insert(args.end(), {"--address", value});
+    const RunResult read = Read(args);
+    EXPECT_EQ(read.exitCode, 2) << read.err;
+    EXPECT_EQ(read.err.rfind("--address: ", 0), 0u) << read.err;
+    EXPECT_NE(read.err.find(message), std::string::npos) << read.err;
+  }
+}
 
 // Addresses are decimal however they are written, as in the window.
 TEST_F(EndToEndTest, AddressWithLeadingZeroIsDecimal) {

@@ -39,8 +39,8 @@ expect() { # expect WHAT WANTED_CODE WANTED_ERR
     fail "$1: stderr '$err', wanted '$3' and at most a cause or hint"
 }
 
-fixed='"volume_m3":1234.5678,"volume_l":98765432,"hours":8760.2500,"flow_m3h":12.500000,'
-fixed+='"flow_lmin":208.33333,"flow_percent":17.680000,"nominal_diameter":50.000000}'
+fixed='"volume_m3":1234.5678,"volume_l":98765432.0,"hours":8760.25,"flow_m3h":12.5,'
+fixed+='"flow_lmin":208.33333,"flow_percent":17.68,"nominal_diameter":50.0}'
 
 # 1. Two cycles, two seconds apart, with the simulator's values.
 start_simulator --address 9

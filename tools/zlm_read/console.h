@@ -29,4 +29,6 @@ class StopRequests {
   // made during the cycle before is taken even when the time has passed, so
   // cycles that follow one another without a pause still stop.
   bool WaitUntil(std::chrono::steady_clock::time_point until);
+  // Whether a stop request waits, without taking it (WaitUntil still will).
+  bool Pending() const;
 };

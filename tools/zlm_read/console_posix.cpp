@@ -49,3 +49,9 @@ bool StopRequests::WaitUntil(std::chrono::steady_clock::time_point until) {
     if (ns == 0) return false;
   }
 }
+
+bool StopRequests::Pending() const {
+  sigset_t pending;
+  sigpending(&pending);
+  return sigismember(&pending, SIGINT) == 1 || sigismember(&pending, SIGTERM) == 1;
+}

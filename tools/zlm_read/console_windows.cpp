@@ -48,3 +48,8 @@ bool StopRequests::WaitUntil(std::chrono::steady_clock::time_point until) {
     if (ms == 0) return false;
   }
 }
+
+// The event is reset by nobody: a request stays seen.
+bool StopRequests::Pending() const {
+  return ::WaitForSingleObject(g_stopEvent, 0) == WAIT_OBJECT_0;
+}

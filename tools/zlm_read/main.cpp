@@ -1,14 +1,17 @@
-// zlm-read: reads the seven parameters of a ZLM meter from a serial port,
-// once or repeatedly, and prints them as a table, CSV or JSON lines.
+// zlm-read: reads the seven parameters of ZLM meters on a serial port, once
+// or repeatedly, and prints them as a table, CSV, JSON lines or InfluxDB line
+// protocol, or publishes them to an MQTT broker.
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "meter/exchange_diagnosis.h"
 #include "meter/line_trace.h"
@@ -18,9 +21,14 @@
 #include "meter/reading_output.h"
 #include "serial/platform_serial_port.h"
 #include "serial/port_discovery.h"
+#include "tools/zlm_read/address_list.h"
 #include "tools/zlm_read/console.h"
+#include "tools/zlm_read/print_sink.h"
 #include "tools/zlm_read/scan.h"
 #include "ui/framework/number_text.h"
+#ifdef ZLM_WITH_MQTT
+#include "tools/zlm_read/mqtt_sink.h"
+#endif
 
 namespace {
 
@@ -67,7 +75,7 @@ std::chrono::steady_clock::time_point CycleStart(std::chrono::steady_clock::time
 int main(int argc, char** argv) {
   UseUtf8Output();
   std::string port;
-  std::string addressText;
+  std::vector<std::string> addressTexts;
   std::string intervalText;
   int count = 0;
   std::string format = "table";
@@ -75,30 +83,26 @@ int main(int argc, char** argv) {
   std::string tracePath;
 
   CLI::App app{
-      "Reads the seven parameters of a ZLM flow meter (volume m3 and l, hours, flow m3/h,\n"
+      "Reads the seven parameters of ZLM flow meters (volume m3 and l, hours, flow m3/h,\n"
       "l/min and %, nominal diameter) with the same exchange as the window, and prints them.\n"
       "Reads once by default; --interval repeats every SECONDS (until Ctrl+C, or --count\n"
-      "cycles); --count alone repeats with the window's period of 2 s.\n\n"
-      "Exit codes: 0 every cycle read; 1 an exchange failed (its message on stderr: e.g.\n"
+      "cycles); --count alone repeats with the window's period of 2 s. With several\n"
+      "addresses each cycle reads the meters in turn; a meter that fails is reported and\n"
+      "the others are read on.\n\n"
+      "Exit codes: 0 every reading succeeded; 1 a reading failed (its message on stderr: e.g.\n"
       "\"No answer from ZLM\", \"SetCommState M1 error\", \"Error reading (mnogitel>8)\");\n"
       "2 bad command line; 3 \"Incorrect Adres ZLM\" (address not 0..31 or 255);\n"
       "4 \"No free COM ports\" (the port does not exist, is no serial device, or is in use).\n"
       "After a failure message one more line, \"cause: ...\" or \"hint: ...\", says why.\n"
       "--scan asks addresses 0..31 once each and exits 0 when a meter answered, 1 when none.\n" +
-          std::string(kStopHelp) + " ends after the cycle in progress, with the exit code so far.",
+          std::string(kStopHelp) + " ends after the meter in progress, with the exit code so far.",
       "zlm-read"};
   app.add_option("--port", port, kPortHelp)->required();
   CLI::Option* addressOption =
-      app.add_option("--address", addressText,
+      app.add_option("--address", addressTexts,
                      "Meter address: 0..31, or 255 for the only meter; decimal, as typed in the "
-                     "window's address field");
-  addressOption
-      ->check(CLI::Validator(
-          [](const std::string& text) {
-            return ParseInt(text) ? std::string() : "'" + text + "' is not a decimal whole number";
-          },
-          ""))
-      ->type_name("N");
+                     "window's address field. Several meters: 1,3,7 or the option repeated");
+  addressOption->check(CLI::Validator(AddressValueError, ""))->type_name("N[,N...]");
   app.add_option("--interval", intervalText,
                  "Seconds from the start of one cycle to the next (0.001 to 31536000)")
       ->check(CLI::Validator(
@@ -111,10 +115,12 @@ int main(int argc, char** argv) {
           ""))
       ->type_name("SECONDS");
   app.add_option("--count", count, "Number of cycles")->check(CLI::Range(1, 1 << 30));
-  app.add_option("--format", format,
-                 "Output: table, csv (with a header line) or json (one line per cycle)")
-      ->check(CLI::IsMember({"table", "csv", "json"}))
-      ->capture_default_str();
+  CLI::Option* formatOption =
+      app.add_option("--format", format,
+                     "Output: table, csv (with a header line), json (one line per reading) or "
+                     "influx (InfluxDB line protocol)")
+          ->check(CLI::IsMember({"table", "csv", "json", "influx"}))
+          ->capture_default_str();
   CLI::Option* scanOption =
       app.add_flag("--scan", scan,
                    "Find the meters on the line: ask each address 0..31 once for the nominal "
@@ -124,6 +130,11 @@ int main(int argc, char** argv) {
                  "Append every line operation and each decoded exchange to FILE (default: the "
                  "file named by ZLM_TRACE, if set)")
       ->type_name("FILE");
+#ifdef ZLM_WITH_MQTT
+  MqttOptions mqtt;
+  AddMqttOptions(app, mqtt);
+  app.get_option("--mqtt")->excludes(scanOption);
+#endif
   try {
     app.parse(argc, argv);
     if (!scan && addressOption->count() == 0) {
@@ -132,20 +143,29 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     return app.exit(e) == 0 ? kExitOk : kExitUsage;
   }
-  const int address = scan ? 0 : *ParseInt(addressText);
+  const AddressList addresses = ParseAddressList(addressTexts);
+  if (!addresses.error.empty()) {
+    return Fail(("--address: " + addresses.error).c_str(), kExitUsage);
+  }
   const std::optional<std::chrono::nanoseconds> interval =
       intervalText.empty() ? std::nullopt : IntervalOf(intervalText);
 
-  const OutputFormat output = format == "csv"    ? OutputFormat::kCsv
-                              : format == "json" ? OutputFormat::kJson
-                                                 : OutputFormat::kTable;
+  const OutputFormat output = format == "csv"      ? OutputFormat::kCsv
+                              : format == "json"   ? OutputFormat::kJson
+                              : format == "influx" ? OutputFormat::kInflux
+                                                   : OutputFormat::kTable;
+  if (scan && output == OutputFormat::kInflux) {
+    return Fail("--format: influx is for readings; --scan prints table, csv or json", kExitUsage);
+  }
   const bool forever = interval && count == 0;
   if (count == 0) count = 1;
   const std::chrono::nanoseconds period =
       interval ? *interval : std::chrono::milliseconds(POLL_PERIOD_MS);
 
   // Nothing goes on the line for an address the meter cannot have.
-  if (!IsValidMeterAddress(address)) return Fail(kMsgIncorrectAddress, kExitBadAddress);
+  for (const int address : addresses.addresses) {
+    if (!IsValidMeterAddress(address)) return Fail(kMsgIncorrectAddress, kExitBadAddress);
+  }
 
   StopRequests stop;
   PlatformSerialPort device;
@@ -169,22 +189,47 @@ int main(int argc, char** argv) {
     return scanExit;
   }
 
+  // The terminal shows the readings unless they go to a broker alone.
+  std::vector<std::unique_ptr<ReadingSink>> sinks;
+  const bool severalMeters = addresses.addresses.size() > 1;
+#ifdef ZLM_WITH_MQTT
+  if (!mqtt.url.empty()) {
+    std::string error;
+    std::unique_ptr<ReadingSink> sink =
+        MakeMqttSink(mqtt, port, addresses.addresses, stderr, error);
+    if (!sink) {
+      line.CloseHandle(h);
+      return Fail(error.c_str(), kExitUsage);
+    }
+    sinks.push_back(std::move(sink));
+  }
+#endif
+  if (sinks.empty() || formatOption->count() > 0) {
+    sinks.push_back(std::make_unique<PrintSink>(output, severalMeters, stdout, stderr));
+  }
+
   int exitCode = kExitOk;
   const auto start = std::chrono::steady_clock::now();
   for (long cycle = 0; forever || cycle < count; ++cycle) {
     if (stop.WaitUntil(CycleStart(start, period, cycle))) break;
-    const std::string timestamp = FormatTimestamp(std::chrono::system_clock::now());
-    const CycleResult result = ReadAllParameters(line, h, address);
-    if (result.error) {
-      exitCode = Fail(result.error, kExitReadFailed);
-      PrintExplanation(
-          ExplainFailedRead(line, h, result.failedReceived, result.failedExchange, port));
-      break;
+    for (const int address : addresses.addresses) {
+      // A stop request is taken between meters too; the meter in progress is finished.
+      if (address != addresses.addresses.front() && stop.Pending()) break;
+      const auto time = std::chrono::system_clock::now();
+      CycleResult result = ReadAllParameters(line, h, address);
+      if (result.error) {
+        exitCode = kExitReadFailed;
+        const MeterFailure failure{
+            time, port, address, result.error,
+            ExplainFailedRead(line, h, result.failedReceived, result.failedExchange, port)};
+        for (const auto& sink : sinks) sink->Failed(failure);
+        continue;
+      }
+      const MeterCycle reading{time, port, address, std::move(result.readings)};
+      for (const auto& sink : sinks) sink->Read(reading);
     }
-    if (output == OutputFormat::kCsv && cycle == 0) std::fputs(CsvHeader().c_str(), stdout);
-    std::fputs(FormatCycle(output, timestamp, port, address, result.readings).c_str(), stdout);
-    std::fflush(stdout);
   }
   line.CloseHandle(h);
+  sinks.clear();  // the broker hears "offline" after the last reading
   return exitCode;
 }

@@ -1,0 +1,120 @@
+#include "tools/zlm_read/mqtt_sink.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+
+#include "tools/zlm_read/mqtt_messages.h"
+#include "tools/zlm_read/mqtt_publisher.h"
+#include "tools/zlm_read/mqtt_url.h"
+
+namespace {
+
+class MqttSink final : public ReadingSink {
+ public:
+  MqttSink(MqttSession session, MqttTopics topics, std::FILE* log)
+      : m_topics(std::move(topics)), m_publisher(std::move(session), log) {}
+
+  void Read(const MeterCycle& cycle) override {
+    m_publisher.Publish(StateMessage(m_topics, cycle));
+  }
+  void Failed(const MeterFailure& failure) override {
+    m_publisher.Publish(ErrorMessage(m_topics, failure));
+  }
+
+ private:
+  MqttTopics m_topics;
+  MqttPublisher m_publisher;
+};
+
+std::string HostName() {
+  char name[256] = {};
+  if (::gethostname(name, sizeof name - 1) != 0) return "localhost";
+  return name;
+}
+
+}  // namespace
+
+void AddMqttOptions(CLI::App& app, MqttOptions& options) {
+  CLI::Option* mqtt =
+      app.add_option("--mqtt", options.url,
+                     "Publish to an MQTT broker: mqtt://[user[:password]@]host[:port]/prefix "
+                     "(mqtts:// for TLS). Readings go to <prefix>/<port>/<address>/state as "
+                     "JSON, failures to .../error, online/offline to <prefix>/<port>/status. "
+                     "The password is best given by --mqtt-password-file or the environment "
+                     "variable ZLM_MQTT_PASSWORD")
+          ->check(CLI::Validator(
+              [](const std::string& text) {
+                std::string error;
+                return ParseMqttUrl(text, error) ? std::string() : error;
+              },
+              ""))
+          ->type_name("URL");
+  app.add_option("--mqtt-cafile", options.cafile,
+                 "mqtts: the CA certificates (PEM) that vouch for the broker; default: the "
+                 "system's")
+      ->check(CLI::ExistingFile)
+      ->needs(mqtt)
+      ->type_name("FILE");
+  app.add_option("--mqtt-password-file", options.passwordFile,
+                 "The broker password: the first line of FILE")
+      ->needs(mqtt)
+      ->type_name("FILE");
+  app.add_flag("--ha-discovery", options.haDiscovery,
+               "Publish Home Assistant MQTT discovery configs for the seven sensors of each "
+               "meter")
+      ->needs(mqtt);
+  app.add_option("--ha-prefix", options.haPrefix, "Home Assistant's discovery prefix")
+      ->needs(mqtt)
+      ->capture_default_str()
+      ->type_name("PREFIX");
+  app.add_option("--queue", options.queue,
+                 "Messages kept while the broker is away; when full, the oldest are dropped and "
+                 "counted")
+      ->needs(mqtt)
+      ->check(CLI::Range(std::size_t{1}, std::size_t{10'000'000}))
+      ->capture_default_str()
+      ->type_name("N");
+}
+
+std::unique_ptr<ReadingSink> MakeMqttSink(const MqttOptions& options, const std::string& port,
+                                          const std::vector<int>& addresses, std::FILE* log,
+                                          std::string& error) {
+  MqttSession session;
+  session.url = *ParseMqttUrl(options.url, error);
+  session.cafile = options.cafile;
+  session.queueLimit = options.queue;
+  // The password from the file, else the URL, else the environment.
+  if (!options.passwordFile.empty()) {
+    std::ifstream in(options.passwordFile);
+    std::string line;
+    if (!in || !std::getline(in, line)) {
+      error = "--mqtt-password-file: cannot read " + options.passwordFile;
+      return nullptr;
+    }
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    session.password = line;
+  } else if (session.url.password) {
+    session.password = session.url.password;
+    std::fprintf(log,
+                 "zlm-read: note: a password on the command line can be seen by other users; "
+                 "--mqtt-password-file or %s keep it out of sight\n",
+                 kMqttPasswordVariable);
+  } else if (const char* fromEnvironment = std::getenv(kMqttPasswordVariable)) {
+    if (!session.url.user.empty()) session.password = fromEnvironment;
+  }
+  if (session.password && session.url.user.empty()) {
+    error = "--mqtt: a password needs a user name (mqtt://user@host/...)";
+    return nullptr;
+  }
+
+  MqttTopics topics(session.url.prefix, port);
+  session.clientId = "zlm-read-" + HostName() + "-" + topics.PortLevel();
+  session.statusTopic = topics.Status();
+  session.droppedTopic = topics.Dropped();
+  if (options.haDiscovery) {
+    session.onConnect = DiscoveryMessages(topics, port, addresses, options.haPrefix);
+  }
+  return std::make_unique<MqttSink>(std::move(session), std::move(topics), log);
+}

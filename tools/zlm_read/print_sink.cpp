@@ -1,0 +1,15 @@
+#include "tools/zlm_read/print_sink.h"
+
+void PrintSink::Read(const MeterCycle& cycle) {
+  if (m_format == OutputFormat::kCsv && !m_headerDone) std::fputs(CsvHeader().c_str(), m_out);
+  m_headerDone = true;
+  std::fputs(FormatCycle(m_format, cycle).c_str(), m_out);
+  std::fflush(m_out);
+}
+
+void PrintSink::Failed(const MeterFailure& failure) {
+  if (m_severalMeters) std::fprintf(m_err, "address %d: ", failure.address);
+  std::fprintf(m_err, "%s\n", failure.message.c_str());
+  if (!failure.cause.empty()) std::fprintf(m_err, "%s\n", failure.cause.c_str());
+  std::fflush(m_err);
+}
