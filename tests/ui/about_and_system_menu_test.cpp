@@ -27,6 +27,7 @@
 #include "ui/framework/qt/template_font.h"
 #include "ui/framework/resources.h"
 #include "ui/reader_dlg.h"
+#include "ui/reading_timer.h"
 #include "ui/resource.h"
 
 namespace {

@@ -14,10 +14,12 @@
 
 #include "meter/read_exchange.h"
 #include "meter/reading_cycle.h"
+#include "platform/number_text.h"
 #include "sim/sim_serial_port.h"
-#include "ui/framework/qt/dialog_window.h"
 #include "ui/framework/message_box_hook.h"
-#include "ui/framework/number_text.h"
+#include "ui/framework/qt/dialog_window.h"
+#include "ui/read_status.h"
+#include "ui/reading_timer.h"
 #include "ui/resource.h"
 
 namespace {

@@ -13,6 +13,7 @@
 #include "sim/sim_serial_port.h"
 #include "ui/framework/menu.h"
 #include "ui/framework/message_box_hook.h"
+#include "ui/reading_timer.h"
 #include "ui/resource.h"
 
 namespace {
