@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <optional>
+#include <string>
 
 #include "serial/port_discovery.h"
 
@@ -15,10 +16,12 @@ constexpr UINT kTimerPeriodMs = 1;
 constexpr char kXon = 0x11;
 constexpr char kXoff = 0x13;
 
+std::string SystemError(DWORD error) { return "system error " + std::to_string(error); }
+
 }  // namespace
 
 LineCause CauseOfOpenError(DWORD error) {
-  const std::string detail = "system error " + std::to_string(error);
+  const std::string detail = SystemError(error);
   switch (error) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
@@ -101,7 +104,7 @@ bool WindowsSerialPort::SetCommState(HANDLE h, const DCB& dcb) {
   if (::SetCommState(h, &applied)) return true;
   const bool ninthBit = dcb.Parity == MARKPARITY || dcb.Parity == SPACEPARITY;
   m_cause = {.kind = ninthBit ? CauseKind::kParityNotKept : CauseKind::kSettingsNotKept,
-             .detail = "system error " + std::to_string(::GetLastError())};
+             .detail = SystemError(::GetLastError())};
   return false;
 }
 
@@ -114,19 +117,13 @@ bool WindowsSerialPort::SetCommTimeouts(HANDLE h, const COMMTIMEOUTS& timeouts) 
 bool WindowsSerialPort::WriteFile(HANDLE h, const BYTE* data, DWORD length, DWORD& written) {
   written = 0;
   if (!Owns(h) || (data == nullptr && length > 0)) return false;
-  DWORD count = 0;
-  const BOOL ok = ::WriteFile(h, data, length, &count, nullptr);
-  written = count;
-  return ok != 0;
+  return ::WriteFile(h, data, length, &written, nullptr) != 0;
 }
 
 bool WindowsSerialPort::ReadFile(HANDLE h, BYTE* buffer, DWORD length, DWORD& read) {
   read = 0;
   if (!Owns(h) || (buffer == nullptr && length > 0)) return false;
-  DWORD count = 0;
-  const BOOL ok = ::ReadFile(h, buffer, length, &count, nullptr);
-  read = count;
-  return ok != 0;
+  return ::ReadFile(h, buffer, length, &read, nullptr) != 0;
 }
 
 bool WindowsSerialPort::PurgeComm(HANDLE h) {
