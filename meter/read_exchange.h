@@ -22,14 +22,18 @@ DCB& TransactionSettings();
 inline constexpr char kMarkMode[] = "baud=9600 parity=M data=8 stop=1 rts=on dtr=on";
 inline constexpr char kSpaceMode[] = "baud=9600 parity=S data=8 stop=1";
 
+// The failing step's message, as the window shows it.
 inline constexpr char kMsgIncorrectAddress[] = "Incorrect Adres ZLM";
+// Mark mode and the address byte.
 inline constexpr char kMsgBuildMarkMode[] = "BuildCommDCB M1 error";
 inline constexpr char kMsgApplyMarkMode[] = "SetCommState M1 error";
 inline constexpr char kMsgAddressNotWritten[] = "Adres error1";
+// Space mode, the code and checksum bytes.
 inline constexpr char kMsgBuildSpaceMode[] = "BuildCommDCB S1 error";
 inline constexpr char kMsgApplySpaceMode[] = "SetCommState S1 error";
 inline constexpr char kMsgCodeNotWritten[] = "Data=1 error1";
 inline constexpr char kMsgChecksumNotWritten[] = "Kont sum error";
+// The answer.
 inline constexpr char kMsgPositionTooLarge[] = "Error reading (mnogitel>8)";
 inline constexpr char kMsgNoAnswer[] = "No answer from ZLM";
 

@@ -13,11 +13,7 @@
 #endif
 
 // zlm-read's exit codes, documented in --help.
-inline constexpr int kExitOk = 0;
-inline constexpr int kExitReadFailed = 1;
-inline constexpr int kExitUsage = 2;
-inline constexpr int kExitBadAddress = 3;
-inline constexpr int kExitNoPort = 4;
+enum ExitCode : int { kExitOk, kExitReadFailed, kExitUsage, kExitBadAddress, kExitNoPort };
 
 // zlm-read's command line, read and checked.
 struct ReadOptions {
