@@ -12,28 +12,26 @@
 // message in its result and leaves any status, timers and message boxes to
 // its caller. Callers check the address with IsValidMeterAddress first.
 
+// Address byte with the ninth bit 1, code and checksum with it 0.
+inline constexpr char kMarkMode[] = "baud=9600 parity=M data=8 stop=1 rts=on dtr=on";
+inline constexpr char kSpaceMode[] = "baud=9600 parity=S data=8 stop=1";
+
 // The one settings record every exchange parses its two mode strings into
 // and applies whole. All zero at start and never reset, so each mode is
 // applied on top of what the previous one left (RTS and DTR stay asserted in
 // space mode because mark mode asserted them).
 DCB& TransactionSettings();
 
-// Address byte with the ninth bit 1, code and checksum with it 0.
-inline constexpr char kMarkMode[] = "baud=9600 parity=M data=8 stop=1 rts=on dtr=on";
-inline constexpr char kSpaceMode[] = "baud=9600 parity=S data=8 stop=1";
-
-// The failing step's message, as the window shows it.
+// The failing step's message, as the window shows it, in the order of the
+// steps.
 inline constexpr char kMsgIncorrectAddress[] = "Incorrect Adres ZLM";
-// Mark mode and the address byte.
 inline constexpr char kMsgBuildMarkMode[] = "BuildCommDCB M1 error";
 inline constexpr char kMsgApplyMarkMode[] = "SetCommState M1 error";
 inline constexpr char kMsgAddressNotWritten[] = "Adres error1";
-// Space mode, the code and checksum bytes.
 inline constexpr char kMsgBuildSpaceMode[] = "BuildCommDCB S1 error";
 inline constexpr char kMsgApplySpaceMode[] = "SetCommState S1 error";
 inline constexpr char kMsgCodeNotWritten[] = "Data=1 error1";
 inline constexpr char kMsgChecksumNotWritten[] = "Kont sum error";
-// The answer.
 inline constexpr char kMsgPositionTooLarge[] = "Error reading (mnogitel>8)";
 inline constexpr char kMsgNoAnswer[] = "No answer from ZLM";
 

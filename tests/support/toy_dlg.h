@@ -11,12 +11,14 @@
 // A small dialog for the framework's tests on either backend: a button bound
 // in the message table and one that is not (and no tab stop), a sorted
 // drop-down list, a label, a number field and a read-only value field.
-inline constexpr int IDC_LIST = 100;
-inline constexpr int IDC_NUMBER = 101;
-inline constexpr int IDC_VALUE = 102;
-inline constexpr int IDC_GO = 103;
-inline constexpr int IDC_LABEL = 104;
-inline constexpr int IDC_PLAIN = 105;
+enum ToyControlId : int {
+  IDC_LIST = 100,
+  IDC_NUMBER,
+  IDC_VALUE,
+  IDC_GO,
+  IDC_LABEL,
+  IDC_PLAIN,
+};
 
 inline constexpr DlgItemTemplate kToyItems[] = {
     {IDC_GO, ControlKind::kPushButton, "Go", 5, 5, 40, 14, WS_TABSTOP},
