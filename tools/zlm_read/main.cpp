@@ -21,7 +21,7 @@ namespace {
 // Where the readings go: the broker, and the terminal unless they go to a
 // broker alone. Nothing, with error set, when a broker cannot be used.
 std::vector<std::unique_ptr<ReadingSink>> MakeSinks(const ReadOptions& options,
-                                                    std::string& error) {
+                                                    [[maybe_unused]] std::string& error) {
   std::vector<std::unique_ptr<ReadingSink>> sinks;
 #ifdef ZLM_WITH_MQTT
   if (!options.mqtt.url.empty()) {
