@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 namespace {
 
 using std::chrono::milliseconds;
@@ -52,7 +54,7 @@ TEST(Schedule, CyclesStartOnAFixedGridUpToTheClocksEnd) {
   EXPECT_EQ(CycleStart(start, milliseconds(250), 7), start + milliseconds(1750));
   // A year's period far into a run that never stops: no overflow.
   const nanoseconds year = std::chrono::hours(24 * 365);
-  EXPECT_EQ(CycleStart(start, year, 1L << 40), Clock::time_point::max());
+  EXPECT_EQ(CycleStart(start, year, std::numeric_limits<long>::max()), Clock::time_point::max());
   EXPECT_LT(CycleStart(start, year, 100), Clock::time_point::max());
 }
 
