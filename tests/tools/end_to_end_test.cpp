@@ -231,6 +231,36 @@ TEST_F(EndToEndTest, SimulatorRefusesABadCommandLineWithTwo) {
   }
 }
 
+// Both programs answer --help and --version alike, before any other check of
+// the command line, and publish nothing.
+TEST_F(EndToEndTest, HelpAndVersionOfBothPrograms) {
+  struct Case {
+    std::vector<std::string> argv;
+    std::string outStart;
+  };
+  const Case cases[] = {
+      {{ZLM_READ, "--help"}, "Usage: zlm-read [OPTIONS]\n\n"},
+      {{ZLM_READ, "--version"}, "zlm-read " ZLM_VERSION "\n"},
+      {{ZLM_READ, "--port", "COM1", "--version"}, "zlm-read " ZLM_VERSION "\n"},
+      {{ZLM_METER_SIM, "--help"}, "Usage: zlm-meter-sim [OPTIONS]\n\n"},
+      {{ZLM_METER_SIM, "--version"}, "zlm-meter-sim " ZLM_VERSION "\n"},
+      {{ZLM_METER_SIM, "--com", "7", "--version"}, "zlm-meter-sim " ZLM_VERSION "\n"},
+  };
+  for (const Case& c : cases) {
+    const RunResult run = RunProgram(c.argv, Env());
+    SCOPED_TRACE(c.argv.front() + " " + c.argv.back());
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out.rfind(c.outStart, 0), 0u) << run.out;
+    EXPECT_EQ(run.err, "");
+    if (c.argv.back() == "--help") {
+      EXPECT_NE(run.out.find("\nExamples:\n  $ " + fs::path(c.argv.front()).filename().string()),
+                std::string::npos)
+          << run.out;
+    }
+  }
+  EXPECT_FALSE(fs::exists(PortDir()));
+}
+
 TEST_F(EndToEndTest, SimulatorTakesAFreeNumberAndReadsRepeat) {
   fs::create_directories(PortDir());
   for (const char* taken : {"COM1", "COM2", "COM3"}) {

@@ -17,6 +17,7 @@
 #include "sim/com_link.h"
 #include "sim/meter_server.h"
 #include "sim/meter_values.h"
+#include "tools/command_line/command_line.h"
 
 namespace {
 
@@ -145,15 +146,21 @@ int main(int argc, char** argv) {
       "volumes and hours integrate it) unless fixed. Prints \"COMn /dev/pts/N\" first on\n"
       "stdout, logs every byte, and removes its link on Ctrl+C or SIGTERM.",
       "zlm-meter-sim"};
+  UseToolConventions(app,
+                     "zlm-meter-sim\n"
+                     "zlm-meter-sim --address 1 --address 7 --fixed --log traffic.log\n"
+                     "zlm-meter-sim --fault silent");
   app.add_option("--address", options.addresses,
                  "Address of a meter on the line, 0..31 (repeat for several; every meter also "
                  "answers 255)")
       ->check(CLI::Range(0, 31))
       ->expected(1)
       ->take_all()
-      ->capture_default_str();
+      ->capture_default_str()
+      ->type_name("N");
   app.add_option("--com", options.com, "COM number to publish (default: the first free one)")
-      ->check(CLI::Range(1, 255));
+      ->check(CLI::Range(1, 255))
+      ->type_name("N");
   app.add_flag("--fixed", options.fixed, "Readings do not change over time");
   for (const ParameterInfo& parameter : kParameters) {
     const int32_t code = parameter.code;
@@ -161,17 +168,20 @@ int main(int argc, char** argv) {
            OptionName(parameter.key), [&options, code](double v) { options.values[code] = v; },
            std::string("Fixed reading of code ") + std::to_string(code) + " (" + parameter.unit +
                ")" + (code == 119 ? "; also sets the bore for the per-cent reading" : ""))
-        ->check(CLI::NonNegativeNumber);
+        ->check(CLI::NonNegativeNumber)
+        ->type_name("VALUE");
   }
   std::string faultList;
   for (const std::string& name : FaultNames()) faultList += (faultList.empty() ? "" : ", ") + name;
   app.add_option("--fault", options.faults, "Fault on every exchange (repeatable): " + faultList)
       ->check(CLI::IsMember(FaultNames()))
       ->expected(1)
-      ->take_all();
+      ->take_all()
+      ->type_name("FAULT");
   app.add_option("--late-ms", options.lateMs, "Delay of a late answer after the checksum byte")
-      ->capture_default_str();
-  app.add_option("--log", options.logPath, "Traffic log file (default: stderr)");
+      ->capture_default_str()
+      ->type_name("MS");
+  app.add_option("--log", options.logPath, "Traffic log file (default: stderr)")->type_name("FILE");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

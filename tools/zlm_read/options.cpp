@@ -4,6 +4,7 @@
 
 #include "meter/link_format.h"
 #include "meter/read_exchange.h"
+#include "tools/command_line/command_line.h"
 #include "tools/zlm_read/address_list.h"
 #include "tools/zlm_read/console.h"
 
@@ -48,7 +49,11 @@ ParsedOptions ParseOptions(int argc, const char* const* argv, std::ostream& out,
   std::string format = "table";
 
   CLI::App app{Help(), "zlm-read"};
-  app.add_option("--port", options.port, kPortHelp)->required();
+  UseToolConventions(app,
+                     "zlm-read --port COM3 --address 255\n"
+                     "zlm-read --port COM3 --address 1,3,7 --interval 10 --format csv\n"
+                     "zlm-read --port COM3 --scan");
+  app.add_option("--port", options.port, kPortHelp)->required()->type_name("PORT");
   CLI::Option* addressOption =
       app.add_option("--address", addressTexts,
                      "Meter address: 0..31, or 255 for the only meter; decimal, as typed in the "
@@ -58,13 +63,16 @@ ParsedOptions ParseOptions(int argc, const char* const* argv, std::ostream& out,
                  "Seconds from the start of one cycle to the next (0.001 to 31536000)")
       ->check(CLI::Validator(IntervalError, ""))
       ->type_name("SECONDS");
-  app.add_option("--count", count, "Number of cycles")->check(CLI::Range(1, 1 << 30));
+  app.add_option("--count", count, "Number of cycles")
+      ->check(CLI::Range(1, 1 << 30))
+      ->type_name("N");
   CLI::Option* formatOption =
       app.add_option("--format", format,
                      "Output: table, csv (with a header line), json (one line per reading) or "
                      "influx (InfluxDB line protocol)")
           ->check(CLI::IsMember({"table", "csv", "json", "influx"}))
-          ->capture_default_str();
+          ->capture_default_str()
+          ->type_name("FORMAT");
   CLI::Option* scanOption =
       app.add_flag("--scan", options.scan,
                    "Find the meters on the line: ask each address 0..31 once for the nominal "
