@@ -32,3 +32,7 @@ std::string ComDevicePath(int n) { return std::string(kDevicePrefix) + "COM" + s
 std::string DevicePathOf(const std::string& port) {
   return ParseComName(port) ? std::string(kDevicePrefix) + port : port;
 }
+
+std::string PortNameOf(const std::string& path) {
+  return ParseComDevicePath(path) ? path.substr(kDevicePrefix.size()) : path;
+}

@@ -24,3 +24,7 @@ std::string ComDevicePath(int n);
 // reaches port 9 as the window's list does (on Linux through the COM number
 // mapping); anything else (a device path) is passed on as given.
 std::string DevicePathOf(const std::string& port);
+
+// The name a user gave for a device path: "\\.\COM9" becomes "COM9"
+// again; anything else is its own name.
+std::string PortNameOf(const std::string& path);

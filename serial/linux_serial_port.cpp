@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <optional>
 
 #include "serial/open_cause.h"
@@ -225,12 +226,34 @@ void LinuxSerialPort::EndPortScan() {
   m_users.reset();
 }
 
+namespace {
+
+// Where a chain of symbolic links ends when it leads nowhere: an override
+// whose adapter is unplugged is named by the device that is missing, not by
+// the link. A path that is no link is its own end.
+std::string WhereLinksEnd(const std::string& path) {
+  namespace fs = std::filesystem;
+  fs::path at = path;
+  std::error_code error;
+  // As many hops as the kernel follows (MAXSYMLINKS), so a loop ends too.
+  for (int hops = 0; hops < 40 && fs::is_symlink(at, error); ++hops) {
+    const fs::path target = fs::read_symlink(at, error);
+    if (error) break;
+    at = target.is_absolute() ? target : at.parent_path() / target;
+  }
+  return at.lexically_normal().string();
+}
+
+}  // namespace
+
 HANDLE LinuxSerialPort::Refuse(std::string text, LineCause cause) {
   cause.detail = std::move(text);
   // Named by the device itself, not by a COM link or by-id name leading to it.
   if (char* real = cause.device.empty() ? nullptr : ::realpath(cause.device.c_str(), nullptr)) {
     cause.device = real;
     std::free(real);
+  } else if (!cause.device.empty()) {
+    cause.device = WhereLinksEnd(cause.device);
   }
   m_cause = std::move(cause);
   return INVALID_HANDLE_VALUE;

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <type_traits>
 
+#include "serial/com_name.h"
+
 namespace {
 
 const char* ParityName(BYTE parity) {
@@ -34,9 +36,10 @@ std::string HandleText(Handle h) {
   }
 }
 
-// The cause the line gives for a failure, where it gives one.
-std::string CauseOf(const SerialPort& line) {
-  const std::string why = ExplainCause(line.LastCause(), "the port");
+// The cause the line gives for a failure, where it gives one, naming the
+// port as the user did.
+std::string CauseOf(const SerialPort& line, const std::string& port) {
+  const std::string why = ExplainCause(line.LastCause(), port);
   return why.empty() ? "" : " (" + why + ")";
 }
 
@@ -78,8 +81,9 @@ TracingSerialPort::TracingSerialPort(SerialPort& line, TraceFile& trace, Request
 
 HANDLE TracingSerialPort::CreateFile(const std::string& path) {
   const HANDLE h = m_line.CreateFile(path);
+  m_portName = PortNameOf(path);
   if (h == INVALID_HANDLE_VALUE) {
-    Trace("open " + path + ": failed" + CauseOf(m_line));
+    Trace("open " + path + ": failed" + CauseOf(m_line, m_portName));
   } else {
     Trace("open " + path + ": handle " + HandleText(h));
     m_parity = NOPARITY;
@@ -104,7 +108,8 @@ bool TracingSerialPort::GetCommState(HANDLE h, DCB& dcb) {
 bool TracingSerialPort::SetCommState(HANDLE h, const DCB& dcb) {
   const bool ok = m_line.SetCommState(h, dcb);
   if (ok) m_parity = dcb.Parity;
-  Trace("set settings " + SettingsText(dcb) + ": " + Result(ok) + (ok ? "" : CauseOf(m_line)));
+  Trace("set settings " + SettingsText(dcb) + ": " + Result(ok) +
+        (ok ? "" : CauseOf(m_line, m_portName)));
   return ok;
 }
 

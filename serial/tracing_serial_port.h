@@ -53,6 +53,7 @@ class TracingSerialPort : public SerialPort {
   SerialPort& m_line;
   TraceFile& m_trace;
   RequestSummary m_summary;
+  std::string m_portName;            // the port last opened, as its user names it
   BYTE m_parity = NOPARITY;          // in force on the last handle set up
   bool m_readsReturnAtOnce = false;  // the timeouts last applied say so
   // Bytes written since the last mark byte, with the parity of each.

@@ -77,6 +77,19 @@ TEST_F(LineTraceTest, EveryOperationAndTheDecodedExchange) {
   }
 }
 
+// A refused open names the port as the user wrote it, in the cause too.
+TEST_F(LineTraceTest, ARefusedOpenNamesThePort) {
+  {
+    TracedLine traced(m_sim, (m_dir / "trace").string(), "test");
+    EXPECT_EQ(traced.Line().CreateFile(ComDevicePath(9)), INVALID_HANDLE_VALUE);
+  }
+  const std::string trace = Trace();
+  EXPECT_NE(trace.find(" open \\\\.\\COM9: failed (cause: no serial device has the number COM9;"),
+            std::string::npos)
+      << trace;
+  EXPECT_EQ(trace.find("the port"), std::string::npos) << trace;
+}
+
 // A trace that cannot be opened or written leaves reading as it was.
 TEST_F(LineTraceTest, AFailingTraceNeverDisturbsReading) {
   std::vector<std::string> paths = {(m_dir / "missing" / "trace").string()};

@@ -9,6 +9,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <fstream>
 
 #include "serial/linux_serial_port.h"
@@ -36,6 +37,33 @@ TEST(OpenCauseTest, NoDeviceUnmappedNotSerial) {
     EXPECT_EQ(port.LastCause().kind, c.kind) << c.path;
     EXPECT_EQ(ExplainCause(port.LastCause(), "P").rfind(c.explained, 0), 0u)
         << ExplainCause(port.LastCause(), "P");
+  }
+}
+
+// An override whose target is gone names the missing device, through a
+// chain of links too, never the link itself.
+TEST(OpenCauseTest, MissingOverrideTargetNamesTheDevice) {
+  ScratchRoots scratch;
+  const std::string gone = scratch.Path("dev/ttyUSB1").string();
+  const std::string byId = scratch.Path("by-id-adapter").string();
+  std::filesystem::create_symlink(gone, byId);
+  scratch.Override(3, gone);
+  scratch.Override(4, byId);
+  scratch.Override(5, "COM5");  // a loop
+  const struct {
+    int com;
+    std::string explained;
+  } cases[] = {
+      {3, "cause: COM3 (" + gone + ") does not exist;"},
+      {4, "cause: COM4 (" + gone + ") does not exist;"},
+      {5, "cause: COM5 (" + scratch.Path("ports/COM5").string() + ") "},
+  };
+  for (const auto& c : cases) {
+    LinuxSerialPort port(scratch.Roots());
+    EXPECT_EQ(port.CreateFile(ComDevicePath(c.com)), INVALID_HANDLE_VALUE) << c.com;
+    const std::string name = "COM" + std::to_string(c.com);
+    EXPECT_EQ(ExplainCause(port.LastCause(), name).rfind(c.explained, 0), 0u)
+        << ExplainCause(port.LastCause(), name);
   }
 }
 
