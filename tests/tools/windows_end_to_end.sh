@@ -17,7 +17,7 @@ fail() {
   failures=$((failures + 1))
 }
 
-# The first run makes the prefix; --help must work without a port.
+# --help must work without a port.
 "$wine_run" "$exe" --help >"$work/help.out" 2>&1 || fail "--help: exit $?"
 grep -q 'Exit codes' "$work/help.out" || fail "--help text"
 

@@ -8,6 +8,8 @@
 //   also "about <icon width>x<icon height>". --hold keeps each state on the
 //   screen that long (after "state values" and "state about") for a picture.
 //   Ends the program with its close command and exits 0 when it ended.
+//   When it gives up, it writes why and what is on the screen, ends the
+//   program and exits 1.
 
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +18,7 @@
 #include <string>
 
 #include "serial/windows_api.h"
+#include "tests/support/win32/screen_text.h"
 #include "ui/resource.h"
 
 namespace {
@@ -41,13 +44,18 @@ std::wstring TextOf(HWND hWnd) {
   return text;
 }
 
+// The program under test, ended when the driver gives up.
+HANDLE g_program = nullptr;
+
 void Say(const std::string& line) {
   std::fprintf(stdout, "%s\n", line.c_str());
   std::fflush(stdout);
 }
 
 [[noreturn]] void Fail(const std::string& why) {
-  std::fprintf(stderr, "driver: %s\n", why.c_str());
+  std::fprintf(stderr, "driver: %s; on the screen:\n%s", why.c_str(), DescribeScreen().c_str());
+  std::fflush(stderr);
+  if (g_program) TerminateProcess(g_program, 1);
   std::exit(1);
 }
 
@@ -112,6 +120,7 @@ int main(int argc, char** argv) {
                       nullptr, &startup, &process)) {
     Fail("cannot start the program");
   }
+  g_program = process.hProcess;
   const HWND main = WaitForWindow(kMainCaption, 30000);
   if (!main) Fail("the main window did not appear");
 
@@ -169,7 +178,6 @@ int main(int argc, char** argv) {
 
   PostMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);
   if (WaitForSingleObject(process.hProcess, 10000) != WAIT_OBJECT_0) {
-    TerminateProcess(process.hProcess, 1);
     Fail("the program did not end on its close command");
   }
   DWORD code = 0;
