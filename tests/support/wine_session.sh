@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The Wine prefix and its one server for a run of the Windows tests.
-#   wine_session.sh start WINE_RUN PREFIX LOG FONT [virtual-desktop|x-windows]
+#   wine_session.sh start WINE_RUN PREFIX LOG FONT KEEPER [virtual-desktop|x-windows]
 #     Makes the prefix when it is not made yet, then starts the one server
 #     of the run: persistent, with its input and output on LOG, so no
 #     tested program starts a server (whose notes and dumps would land in
@@ -9,6 +9,7 @@
 #     itself decides activation and keyboard focus (without a window manager
 #     on the display, focus would follow the X server's whims); x-windows
 #     gives each its own X window instead, for pictures of single windows.
+#     KEEPER (desktop_keeper.exe) holds the desktop open until the stop.
 #   wine_session.sh stop WINE_RUN PREFIX LOG
 #     Ends the server and every Wine process of the prefix.
 #   wine_session.sh check DOSDEVICES
@@ -90,16 +91,28 @@ start() {
   # A Wine start: the device manager runs again and makes its links anew.
   "$wine_run" cmd /c exit >>"$log" 2>&1 || { echo "cmd /c exit failed (log: $log)" >&2; return 1; }
   check "$prefix/dosdevices" || return 1
+  # The desktop, held open by the keeper until the server ends.
+  local ready
+  ready=$(realpath -m "$prefix")/desktop-kept
+  rm -f "$ready"
+  "$wine_run" "$keeper" "Z:${ready//\//\\}" </dev/null >>"$log" 2>&1 &
+  local keeper_pid=$!
+  for _ in $(seq 600); do
+    [[ -f $ready ]] && break
+    kill -0 "$keeper_pid" 2>/dev/null || { echo "desktop_keeper ended (log: $log)" >&2; return 1; }
+    sleep 0.1
+  done
+  [[ -f $ready ]] || { echo "desktop_keeper did not start within 60 s (log: $log)" >&2; return 1; }
   echo "prefix $prefix ready, its server running (log: $log)"
 }
 
 case ${1-} in
 start)
-  [[ $# == 5 || $# == 6 ]] || {
-    echo "usage: $0 start WINE_RUN PREFIX LOG FONT [virtual-desktop|x-windows]" >&2
+  [[ $# == 6 || $# == 7 ]] || {
+    echo "usage: $0 start WINE_RUN PREFIX LOG FONT KEEPER [virtual-desktop|x-windows]" >&2
     exit 2
   }
-  wine_run=$2 prefix=$3 log=$4 desktop=${6-virtual-desktop}
+  wine_run=$2 prefix=$3 log=$4 keeper=$6 desktop=${7-virtual-desktop}
   [[ $desktop == virtual-desktop || $desktop == x-windows ]] || {
     echo "$0: unknown desktop '$desktop'" >&2
     exit 2
