@@ -92,17 +92,17 @@ start() {
   "$wine_run" cmd /c exit >>"$log" 2>&1 || { echo "cmd /c exit failed (log: $log)" >&2; return 1; }
   check "$prefix/dosdevices" || return 1
   # The desktop, held open by the keeper until the server ends.
-  local ready
-  ready=$(realpath -m "$prefix")/desktop-kept
-  rm -f "$ready"
-  "$wine_run" "$keeper" "Z:${ready//\//\\}" </dev/null >>"$log" 2>&1 &
+  local kept
+  kept=$(realpath -m "$prefix")/desktop-kept
+  rm -f "$kept"
+  "$wine_run" "$keeper" "Z:${kept//\//\\}" </dev/null >>"$log" 2>&1 &
   local keeper_pid=$!
   for _ in $(seq 600); do
-    [[ -f $ready ]] && break
+    [[ -f $kept ]] && break
     kill -0 "$keeper_pid" 2>/dev/null || { echo "desktop_keeper ended (log: $log)" >&2; return 1; }
     sleep 0.1
   done
-  [[ -f $ready ]] || { echo "desktop_keeper did not start within 60 s (log: $log)" >&2; return 1; }
+  [[ -f $kept ]] || { echo "desktop_keeper did not start within 60 s (log: $log)" >&2; return 1; }
   echo "prefix $prefix ready, its server running (log: $log)"
 }
 

@@ -90,7 +90,13 @@ start_simulator --address 5
 "$wine_run" "$exe" --port "COM$com" --address 5 --interval 1 --format csv \
   >"$work/read.out" 2>"$work/read.err" &
 reader=$!
-sleep 2.6
+# Ctrl+C once the first row is out (Wine's start takes its time on a busy
+# machine), so the second cycle is due or under way.
+for _ in $(seq 600); do
+  grep -q ",COM$com,5,1234.5678," "$work/read.out" && break
+  kill -0 "$reader" 2>/dev/null || break
+  sleep 0.1
+done
 kill -INT "$reader"
 wait "$reader"
 code=$?
