@@ -34,8 +34,8 @@ BOOL CALLBACK AddChild(HWND hWnd, LPARAM lParam) {
   if (!IsWindowVisible(hWnd)) return TRUE;
   const std::string text = TextOf(hWnd);
   if (text.empty()) return TRUE;
-  *out += "    " + ClassOf(hWnd) + " " + std::to_string(GetDlgCtrlID(hWnd)) + ": \"" + text +
-          "\"\n";
+  *out +=
+      "    " + ClassOf(hWnd) + " " + std::to_string(GetDlgCtrlID(hWnd)) + ": \"" + text + "\"\n";
   return TRUE;
 }
 
