@@ -55,7 +55,9 @@ stop_server() {
 start() {
   local font=$1 ready=$prefix/zlm-prefix-ready
   mkdir -p "$(dirname "$log")"
-  echo "== $(date -u +%FT%TZ) start" >>"$log"
+  # One log a run: the server writes a dump of its objects each time it is
+  # ended, tens of megabytes over a few runs.
+  echo "== $(date -u +%FT%TZ) start" >"$log"
   # A server left by an interrupted run knows another display: end it.
   stop_server
   if [[ ! -f $ready ]]; then
