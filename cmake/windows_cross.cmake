@@ -4,12 +4,16 @@
 
 find_program(ZLM_WINE wine REQUIRED)
 set(ZLM_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
-# The dialogs' font, as Wine ships it (Debian: fonts-wine); wine-run puts it
-# into the prefix, where Wine looks for it.
+# The dialogs' font, as Wine ships it (Debian: fonts-wine); the test run puts
+# it into the prefix, where Wine looks for it (tests/support/wine_session.sh).
 set(ZLM_WINE_DIALOG_FONT /usr/share/wine/fonts/sserifer.fon)
 if(NOT EXISTS ${ZLM_WINE_DIALOG_FONT})
   message(FATAL_ERROR "${ZLM_WINE_DIALOG_FONT} not found (Debian: fonts-wine)")
 endif()
+# Where wine-run mounts the host's /dev while it gives Wine a /dev without
+# the host's serial lines.
+set(ZLM_WINE_HOST_DEV ${CMAKE_BINARY_DIR}/wine-host-dev)
+file(MAKE_DIRECTORY ${ZLM_WINE_HOST_DEV})
 configure_file(${PROJECT_SOURCE_DIR}/cmake/wine-run.in ${CMAKE_BINARY_DIR}/wine-run
                FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
                                 WORLD_READ WORLD_EXECUTE

@@ -1,17 +1,24 @@
 # Installs the build into a staging directory and checks what a desktop
 # needs of the program: the binaries, the desktop entry, the icon theme
 # PNGs at their sizes, the service unit, and the manual pages when they are
-# built.
-#   cmake -DBUILD_DIR=... -DSTAGE=... [-DMAN=ON] -P install_layout_test.cmake
+# built. Whatever the build was configured with, nothing is written outside
+# STAGE: the install runs with --prefix STAGE/usr and, for destinations
+# given as absolute paths, DESTDIR=STAGE/root.
+#   cmake -DBUILD_DIR=... -DSTAGE=... -DUNIT_DIR=... [-DMAN=ON] -P install_layout_test.cmake
 file(REMOVE_RECURSE "${STAGE}")
 execute_process(
-  COMMAND ${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${STAGE}/usr"
+  COMMAND ${CMAKE_COMMAND} -E env DESTDIR=${STAGE}/root
+          ${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${STAGE}/usr"
   RESULT_VARIABLE result OUTPUT_QUIET)
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "cmake --install failed: ${result}")
 endif()
 
-set(prefix "${STAGE}/usr")
+# With DESTDIR, CMake puts even the prefix below it.
+set(prefix "${STAGE}/root${STAGE}/usr")
+if(NOT IS_DIRECTORY "${prefix}")
+  message(FATAL_ERROR "nothing installed below ${prefix}")
+endif()
 foreach(program zlm-reader zlm-read zlm-meter-sim)
   if(NOT EXISTS "${prefix}/bin/${program}" OR IS_DIRECTORY "${prefix}/bin/${program}")
     message(FATAL_ERROR "no bin/${program}")
@@ -30,10 +37,15 @@ foreach(program zlm-reader zlm-read zlm-meter-sim)
   endif()
 endforeach()
 
-# The service unit, naming the program the configured prefix gives.
-set(unit "${prefix}/lib/systemd/system/zlm-read@.service")
+# The service unit, below the prefix unless the build was told an absolute
+# place, naming the program the configured prefix gives.
+if(IS_ABSOLUTE "${UNIT_DIR}")
+  set(unit "${STAGE}/root${UNIT_DIR}/zlm-read@.service")
+else()
+  set(unit "${prefix}/${UNIT_DIR}/zlm-read@.service")
+endif()
 if(NOT EXISTS "${unit}")
-  message(FATAL_ERROR "no systemd unit zlm-read@.service")
+  message(FATAL_ERROR "no systemd unit ${unit}")
 endif()
 file(READ "${unit}" content)
 string(REGEX MATCH "\nExecStart=/[^ ]*/zlm-read \\$ZLM_READ_OPTIONS\n" at "${content}")

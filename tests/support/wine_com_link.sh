@@ -8,8 +8,9 @@ if [[ ! -x $sim ]]; then
   echo "The Linux simulator is not built: '$sim' (scripts/test windows builds it)" >&2
   exit 1
 fi
-# The prefix, with its dosdevices, is made by the first program run in it.
-[[ -d $prefix/dosdevices ]] || "$wine_run" cmd /c exit >/dev/null 2>&1
+# The prefix, with its dosdevices, is made before the first test
+# (wine_session.sh).
+[[ -d $prefix/dosdevices ]] || { echo "no Wine prefix at $prefix" >&2; exit 1; }
 
 # A COM number that is free in the prefix.
 com=0

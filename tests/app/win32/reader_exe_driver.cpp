@@ -3,11 +3,15 @@
 // the window shows. Used by the end-to-end test and the screenshots.
 //
 // Usage: reader_exe_driver PROGRAM COMn ADDRESS [--cycles N] [--hold MS] [--about]
+//        reader_exe_driver --screen
 //   Prints "field <id> <text>" for the seven readings after N cycles, or
 //   "box <caption>|<text>" when a message box opens instead; with --about
 //   also "about <icon width>x<icon height>". --hold keeps each state on the
 //   screen that long (after "state values" and "state about") for a picture.
 //   Ends the program with its close command and exits 0 when it ended.
+//   When it gives up, it writes why and what is on the screen, ends the
+//   program and exits 1. --screen only prints what is on the screen (for a
+//   test whose driver did not come back).
 
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +20,7 @@
 #include <string>
 
 #include "platform/windows_api.h"
+#include "tests/support/win32/screen_text.h"
 #include "ui/resource.h"
 
 namespace {
@@ -41,19 +46,27 @@ std::wstring TextOf(HWND hWnd) {
   return text;
 }
 
+// The program under test, ended when the driver gives up.
+HANDLE g_program = nullptr;
+
 void Say(const std::string& line) {
   std::fprintf(stdout, "%s\n", line.c_str());
   std::fflush(stdout);
 }
 
 [[noreturn]] void Fail(const std::string& why) {
-  std::fprintf(stderr, "driver: %s\n", why.c_str());
+  std::fprintf(stderr, "driver: %s; on the screen:\n%s", why.c_str(), DescribeScreen().c_str());
+  std::fflush(stderr);
+  if (g_program) TerminateProcess(g_program, 1);
   std::exit(1);
 }
 
+// A dialog is found while it is still being made, before its controls
+// exist and are filled; it is shown once it is whole.
 HWND WaitForWindow(const wchar_t* caption, int ms) {
   for (int waited = 0; waited < ms; waited += 50) {
-    if (const HWND hWnd = FindWindowW(L"#32770", caption)) return hWnd;
+    const HWND hWnd = FindWindowW(L"#32770", caption);
+    if (hWnd && IsWindowVisible(hWnd)) return hWnd;
     Sleep(50);
   }
   return nullptr;
@@ -83,6 +96,10 @@ HWND OpenBox(HWND main) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--screen") == 0) {
+    std::fputs(DescribeScreen().c_str(), stdout);
+    return 0;
+  }
   if (argc < 4)
     Fail("usage: reader_exe_driver PROGRAM COMn ADDRESS [--cycles N] [--hold MS] [--about]");
   const std::wstring program(argv[1], argv[1] + std::strlen(argv[1]));
@@ -112,6 +129,7 @@ int main(int argc, char** argv) {
                       nullptr, &startup, &process)) {
     Fail("cannot start the program");
   }
+  g_program = process.hProcess;
   const HWND main = WaitForWindow(kMainCaption, 30000);
   if (!main) Fail("the main window did not appear");
 
@@ -169,7 +187,6 @@ int main(int argc, char** argv) {
 
   PostMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);
   if (WaitForSingleObject(process.hProcess, 10000) != WAIT_OBJECT_0) {
-    TerminateProcess(process.hProcess, 1);
     Fail("the program did not end on its close command");
   }
   DWORD code = 0;

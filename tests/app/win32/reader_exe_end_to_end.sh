@@ -18,11 +18,22 @@ fail() {
   failures=$((failures + 1))
 }
 
-# Runs the driver; sets out (CR removed) and code.
+# Runs the driver; sets out (CR removed) and code. The driver gives up on
+# its own well within this limit; should it not come back, the test says
+# what was on the screen and which Wine processes ran, and goes on.
 drive() {
-  "$wine_run" "$driver" "Z:${exe//\//\\}" "COM$com" "$@" >"$work/drive.out" 2>"$work/drive.err"
+  echo "$(date +%T) driver: COM$com $*"
+  timeout -k 10 120 "$wine_run" "$driver" "Z:${exe//\//\\}" "COM$com" "$@" >"$work/drive.out" \
+    2>"$work/drive.err"
   code=$?
   out=$(tr -d '\r' <"$work/drive.out")
+  if ((code == 124 || code == 137)); then
+    fail "the driver did not come back within 120 s; on the screen:
+$(timeout -k 5 30 "$wine_run" "$driver" --screen 2>&1 | tr -d '\r')
+Wine processes:
+$(ps -eo pid,etime,stat,args | grep -iE '[.]exe|wineserver' | cut -c1-160)"
+    timeout -k 5 30 "$wine_run" taskkill /f /im zlm-reader.exe >/dev/null 2>&1
+  fi
 }
 
 start_simulator --address 9

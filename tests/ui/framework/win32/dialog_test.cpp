@@ -82,13 +82,25 @@ void PressKey(HWND dialog, WPARAM key) {
   Pump(dialog);
 }
 
+// Brings the dialog to the front and dispatches until the desktop has made
+// it the active window with a focused control, for at most ten seconds:
+// activation arrives as messages, later than SetForegroundWindow returns.
+bool Activate(HWND dialog) {
+  SetForegroundWindow(dialog);
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (GetForegroundWindow() != dialog || GetActiveWindow() != dialog || !GetFocus()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    Pump(dialog, 10);
+  }
+  return true;
+}
+
 class Win32DialogTest : public ::testing::Test {
  public:
   void SetUp() override {
     ASSERT_TRUE(dlg.Create());
     hWnd = dlg.GetSafeHwnd();
-    SetForegroundWindow(hWnd);
-    Pump(hWnd);
+    ASSERT_TRUE(Activate(hWnd)) << "the dialog did not become active";
   }
   void TearDown() override { dlg.DestroyWindow(); }
 
@@ -207,7 +219,7 @@ TEST_F(Win32DialogTest, DialogKeyboardTabEnterEscape) {
   dlg.DestroyWindow();
   ASSERT_TRUE(dlg.Create());
   hWnd = dlg.GetSafeHwnd();
-  Pump(hWnd);
+  ASSERT_TRUE(Activate(hWnd)) << "the dialog did not become active";
   PressKey(hWnd, VK_ESCAPE);
   EXPECT_EQ(dlg.calls, std::vector<std::string>({"ok", "cancel"}));
   EXPECT_EQ(dlg.GetResult(), IDCANCEL);
