@@ -1,0 +1,202 @@
+// The network line through Debian's ser2net in front of zlm-meter-sim's
+// pseudo-terminal, all on loopback: what the meter heard, and the outcomes
+// of the simulator's faults, of a server that goes away and comes back, and
+// of a second client.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "meter/reading_cycle.h"
+#include "serial/linux_serial_port.h"
+#include "serial/port_discovery.h"
+#include "serial/rfc2217_serial_port.h"
+#include "serial_test_support.h"
+#include "tests/support/ser2net_server.h"
+#include "tests/support/subprocess.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::vector<std::string> kFixedValues = {
+    "--fixed",     "--volume-m3",  "1234.5678",      "--volume-l", "98765432", "--hours", "8760.25",
+    "--flow-m3h",  "12.5",         "--flow-lmin",    "208.33333",  "--flow-percent",      "17.68",
+    "--nominal-diameter", "50"};
+
+class Ser2netTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    m_server.reset();
+    m_simulator.reset();
+  }
+
+  // The simulator with these arguments, then ser2net in front of its pty.
+  void StartMeters(const std::vector<std::string>& simulatorArgs) {
+    std::vector<std::string> argv = {ZLM_METER_SIM, "--log", LogPath().string(), "--address",
+                                     "3"};
+    argv.insert(argv.end(), simulatorArgs.begin(), simulatorArgs.end());
+    m_simulator = std::make_unique<Subprocess>(
+        argv, EnvChanges{{"XDG_CONFIG_HOME", m_scratch.Path("config").string()}});
+    ASSERT_TRUE(m_simulator->Started());
+    const std::optional<std::string> first = m_simulator->ReadLine(kProcessLimit);
+    ASSERT_TRUE(first.has_value()) << m_simulator->Err();
+    std::istringstream words(*first);
+    std::string com;
+    words >> com >> m_device;
+    ASSERT_EQ(m_device.rfind("/dev/pts/", 0), 0u) << *first;
+    m_server = std::make_unique<Ser2netServer>(m_scratch.Path(""), m_device);
+    ASSERT_TRUE(m_server->Start()) << m_server->Output();
+  }
+
+  // Ends the simulator so that its whole log is written.
+  void StopSimulator() {
+    m_simulator->Signal(SIGINT);
+    EXPECT_EQ(m_simulator->Wait(kProcessLimit), 0) << m_simulator->Err();
+  }
+
+  fs::path LogPath() const { return m_scratch.Path("traffic.log"); }
+
+  static HANDLE OpenLine(SerialPort& line, const std::string& path) {
+    const HANDLE h = line.CreateFile(path);
+    if (h != INVALID_HANDLE_VALUE) ApplyBaseline(line, h);
+    return h;
+  }
+
+  ScratchRoots m_scratch;
+  std::unique_ptr<Subprocess> m_simulator;
+  std::unique_ptr<Ser2netServer> m_server;
+  std::string m_device;
+};
+
+// The bytes the simulator heard, with the ninth bit it recovered.
+std::vector<std::pair<int, std::string>> HeardBytes(const fs::path& log) {
+  std::vector<std::pair<int, std::string>> heard;
+  std::ifstream in(log);
+  std::string time, direction, hex, bit;
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream words(line);
+    if (words >> time >> direction >> hex >> bit && direction == "rx") {
+      heard.emplace_back(std::stoi(hex, nullptr, 16), bit);
+    }
+  }
+  return heard;
+}
+
+TEST_F(Ser2netTest, SevenValuesAndTheNinthBitOfEveryRequestByte) {
+  StartMeters(kFixedValues);
+  Rfc2217SerialPort line;
+  const HANDLE h = OpenLine(line, m_server->Url());
+  ASSERT_NE(h, INVALID_HANDLE_VALUE) << ExplainCause(line.LastCause(), m_server->Url());
+  const CycleResult result = ReadAllParameters(line, h, 3);
+  line.CloseHandle(h);
+  StopSimulator();
+
+  ASSERT_EQ(result.error, nullptr) << ExplainCause(line.LastCause(), m_server->Url());
+  const std::vector<double> expected = {1234.5678, 98765432, 8760.25, 12.5, 208.33333, 17.68, 50};
+  ASSERT_EQ(result.readings.size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(result.readings[i].code, kParameters[i].code);
+    EXPECT_DOUBLE_EQ(result.readings[i].value, expected[i]) << kParameters[i].key;
+  }
+  const auto heard = HeardBytes(LogPath());
+  ASSERT_EQ(heard.size(), 3 * kParameters.size());
+  for (std::size_t i = 0; i < kParameters.size(); ++i) {
+    const MeterRequest request = MakeRequest(3, kParameters[i].code);
+    const std::vector<std::pair<int, std::string>> want = {
+        {request.address, "mark"}, {request.code, "space"}, {request.checksum, "space"}};
+    for (std::size_t b = 0; b < 3; ++b) {
+      EXPECT_EQ(heard[3 * i + b], want[b]) << "request " << i << " byte " << b;
+    }
+  }
+}
+
+struct FaultCase {
+  const char* fault;
+};
+
+class Ser2netFaults : public Ser2netTest, public ::testing::WithParamInterface<FaultCase> {};
+
+// Each fault read once on the pty itself and once through the server: the
+// same failure message, or the same values.
+TEST_P(Ser2netFaults, SameOutcomeAsTheLocalLine) {
+  StartMeters({"--fixed", "--fault", GetParam().fault});
+  LinuxSerialPort local(m_scratch.Roots());
+  const HANDLE lh = OpenLine(local, m_device);
+  ASSERT_NE(lh, INVALID_HANDLE_VALUE) << local.LastCause().detail;
+  const CycleResult there = ReadAllParameters(local, lh, 3);
+  local.CloseHandle(lh);
+
+  Rfc2217SerialPort network;
+  const HANDLE nh = OpenLine(network, m_server->Url());
+  ASSERT_NE(nh, INVALID_HANDLE_VALUE) << ExplainCause(network.LastCause(), m_server->Url());
+  const CycleResult here = ReadAllParameters(network, nh, 3);
+  network.CloseHandle(nh);
+
+  EXPECT_STREQ(here.error ? here.error : "", there.error ? there.error : "");
+  EXPECT_EQ(here.failedCode, there.failedCode);
+  ASSERT_EQ(here.readings.size(), there.readings.size());
+  for (std::size_t i = 0; i < here.readings.size(); ++i) {
+    EXPECT_DOUBLE_EQ(here.readings[i].value, there.readings[i].value) << i;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, Ser2netFaults,
+                         ::testing::Values(FaultCase{"silent"}, FaultCase{"late"},
+                                           FaultCase{"short"}, FaultCase{"stray"},
+                                           FaultCase{"stray2"}, FaultCase{"no-address-echo"},
+                                           FaultCase{"invalid-bcd"}, FaultCase{"position"}),
+                         [](const auto& info) {
+                           std::string name = info.param.fault;
+                           std::erase(name, '-');
+                           return name;
+                         });
+
+// The server goes away between two readings and comes back on its port: the
+// reading in between fails with the lost connection or the refused one as
+// its cause, and the same handle reads again afterwards.
+TEST_F(Ser2netTest, ServerStoppedThenBack) {
+  StartMeters({"--fixed"});
+  Rfc2217SerialPort line;
+  const HANDLE h = OpenLine(line, m_server->Url());
+  ASSERT_NE(h, INVALID_HANDLE_VALUE) << ExplainCause(line.LastCause(), m_server->Url());
+  ASSERT_EQ(ReadAllParameters(line, h, 3).error, nullptr);
+
+  m_server->Stop();
+  const CycleResult lost = ReadAllParameters(line, h, 3);
+  EXPECT_STREQ(lost.error, kMsgApplyMarkMode);
+  EXPECT_EQ(line.LastCause().kind, CauseKind::kConnectionLost)
+      << ExplainCause(line.LastCause(), "P");
+  const CycleResult refused = ReadAllParameters(line, h, 3);
+  EXPECT_STREQ(refused.error, kMsgApplyMarkMode);
+  EXPECT_EQ(line.LastCause().kind, CauseKind::kRefused) << ExplainCause(line.LastCause(), "P");
+
+  ASSERT_TRUE(m_server->Start()) << m_server->Output();
+  const CycleResult again = ReadAllParameters(line, h, 3);
+  EXPECT_EQ(again.error, nullptr) << ExplainCause(line.LastCause(), "P");
+  EXPECT_EQ(again.readings.size(), kParameters.size());
+  line.CloseHandle(h);
+}
+
+TEST_F(Ser2netTest, SecondClientIsTurnedAwayWithTheServersWords) {
+  StartMeters({"--fixed"});
+  Rfc2217SerialPort first;
+  const HANDLE h = OpenLine(first, m_server->Url());
+  ASSERT_NE(h, INVALID_HANDLE_VALUE) << ExplainCause(first.LastCause(), m_server->Url());
+
+  Rfc2217SerialPort second;
+  EXPECT_EQ(second.CreateFile(m_server->Url()), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(second.LastCause().kind, CauseKind::kServerClosed);
+  EXPECT_NE(second.LastCause().detail.find("in use"), std::string::npos)
+      << second.LastCause().detail;
+  // The first keeps its line.
+  EXPECT_EQ(ReadAllParameters(first, h, 3).error, nullptr);
+  first.CloseHandle(h);
+}
+
+}  // namespace
