@@ -57,15 +57,14 @@ std::string ExplainCause(const LineCause& cause, const std::string& port) {
              " did not keep mark/space parity, which 9-bit addressing needs; use an adapter "
              "whose driver supports it (CMSPAR)";
     case CauseKind::kSettingsNotKept:
-      return "cause: " + device + " did not keep 9600 baud, 8 data bits, 1 stop bit" +
-             Seen(cause);
+      return "cause: " + device + " did not keep 9600 baud, 8 data bits, 1 stop bit" + Seen(cause);
     case CauseKind::kBadAddress:
       return "cause: " + port +
              " is no network port address; write rfc2217://HOST:PORT (an IPv6 address in "
              "brackets: rfc2217://[::1]:4001)";
     case CauseKind::kRefused:
-      return "cause: nothing accepts connections at " + device +
-             Seen(cause) + ": the serial server is not running or listens on another port";
+      return "cause: nothing accepts connections at " + device + Seen(cause) +
+             ": the serial server is not running or listens on another port";
     case CauseKind::kUnreachable:
       return "cause: " + device + " cannot be reached" + Seen(cause) +
              ": check the host name and the network";

@@ -6,12 +6,12 @@
 // kept beside the operation's plain result, never instead of it.
 enum class CauseKind {
   kNone,
-  kUnmapped,        // a COM number no device has
-  kNoDevice,        // the path leads nowhere
-  kNotSerial,       // the path is no serial device (a file, /dev/null ...)
-  kPermission,      // the user may not open the device
-  kBusy,            // another program holds the device
-  kParityNotKept,   // the adapter dropped mark or space parity
+  kUnmapped,         // a COM number no device has
+  kNoDevice,         // the path leads nowhere
+  kNotSerial,        // the path is no serial device (a file, /dev/null ...)
+  kPermission,       // the user may not open the device
+  kBusy,             // another program holds the device
+  kParityNotKept,    // the adapter dropped mark or space parity
   kSettingsNotKept,  // the line refused or dropped other settings
   // A network serial server (detail: what was seen):
   kBadAddress,          // the text is no network port address

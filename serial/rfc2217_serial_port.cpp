@@ -150,8 +150,7 @@ void Rfc2217SerialPort::Lost(Connection& c, const std::string& text) {
   Fail(&c, CauseKind::kConnectionLost, text);
 }
 
-bool Rfc2217SerialPort::Send(Connection& c, const std::vector<std::uint8_t>& bytes,
-                             int timeoutMs) {
+bool Rfc2217SerialPort::Send(Connection& c, const std::vector<std::uint8_t>& bytes, int timeoutMs) {
   TcpError error;
   if (c.tcp->Send(bytes, timeoutMs, error)) return true;
   Lost(c, error.text);
@@ -165,6 +164,7 @@ bool Rfc2217SerialPort::Pump(Connection& c, int waitMs) {
   std::vector<std::uint8_t> data;
   std::vector<std::uint8_t> answers;
   c.session.Receive(in.data(), in.size(), data, answers);
+  if (c.session.TakePurgeConfirmed()) c.received.clear();
   const std::size_t room = kMaxQueued - std::min(kMaxQueued, c.received.size());
   c.received.insert(c.received.end(), data.begin(),
                     data.begin() + static_cast<std::ptrdiff_t>(std::min(room, data.size())));
@@ -183,6 +183,7 @@ bool Rfc2217SerialPort::Open(Connection& c) {
     return false;
   }
   c.session = {};
+  c.purgeConfirmed = true;
   c.received.clear();
   c.settings.reset();
   const Clock::time_point deadline = DeadlineAfter(m_timing.negotiateMs);
@@ -197,20 +198,31 @@ bool Rfc2217SerialPort::Open(Connection& c) {
       const std::string quoted = said.empty() ? std::string() : "; it said \"" + said + "\"";
       if (alive) {
         Fail(&c, CauseKind::kNoNegotiation,
-             std::string(awaited) + " not answered within " +
-                 std::to_string(m_timing.negotiateMs) + " ms" + quoted);
+             std::string(awaited) + " not answered within " + std::to_string(m_timing.negotiateMs) +
+                 " ms" + quoted);
         c.tcp.reset();
       } else {
-        Fail(&c, CauseKind::kServerClosed, "closed before " + std::string(awaited) + quoted);
+        Fail(&c, CauseKind::kServerClosed,
+             m_cause.detail + " before " + std::string(awaited) + quoted);
       }
       return false;
     }
     return true;
   };
 
+  // A server that turns the client away may close before it reads what
+  // the client sent; that is its refusal too.
+  const auto send = [&](const std::vector<std::uint8_t>& bytes) {
+    if (Send(c, bytes, m_timing.negotiateMs)) return true;
+    const std::string said = PrintableStart(c.received);
+    Fail(&c, CauseKind::kServerClosed,
+         m_cause.detail + (said.empty() ? std::string() : "; it said \"" + said + "\""));
+    return false;
+  };
+
   std::vector<std::uint8_t> out;
   c.session.Start(out);
-  if (!Send(c, out, m_timing.negotiateMs) ||
+  if (!send(out) ||
       !awaitServer([&] { return c.session.Negotiation() != NegotiationState::kPending; },
                    "the telnet negotiation")) {
     return false;
@@ -224,9 +236,8 @@ bool Rfc2217SerialPort::Open(Connection& c) {
   // line another client holds ends the connection when asked about it.
   out.clear();
   c.session.QueryBaudRate(out);
-  if (!Send(c, out, m_timing.negotiateMs) ||
-      !awaitServer([&] { return c.session.ReportedBaudRate().has_value(); },
-                   "the question for the line's baud rate")) {
+  if (!send(out) || !awaitServer([&] { return c.session.ReportedBaudRate().has_value(); },
+                                 "the question for the line's baud rate")) {
     return false;
   }
   // Text the server sent before it had the line is not the line's data.
@@ -324,8 +335,8 @@ bool Rfc2217SerialPort::WriteFile(HANDLE h, const BYTE* data, DWORD length, DWOR
   const COMMTIMEOUTS& t = c->timeouts;
   const std::uint64_t totalMs =
       std::uint64_t{t.WriteTotalTimeoutMultiplier} * length + t.WriteTotalTimeoutConstant;
-  const int timeoutMs = totalMs == 0 ? INT_MAX : static_cast<int>(std::min<std::uint64_t>(
-                                                     totalMs, INT_MAX));
+  const int timeoutMs =
+      totalMs == 0 ? INT_MAX : static_cast<int>(std::min<std::uint64_t>(totalMs, INT_MAX));
   if (!Send(*c, out, timeoutMs)) return false;
   written = length;
   return true;
@@ -370,26 +381,38 @@ bool Rfc2217SerialPort::ReadFile(HANDLE h, BYTE* buffer, DWORD length, DWORD& re
     if (immediate || (firstBytes && read > 0)) return true;
     waitMs = totalMs == 0 ? INT_MAX : MillisecondsUntil(deadline);
     if (intervalMs != 0 && read > 0 && intervalMs != kMaxDword) {
-      waitMs = std::min(waitMs, MillisecondsUntil(lastByte + std::chrono::milliseconds(intervalMs)));
+      waitMs =
+          std::min(waitMs, MillisecondsUntil(lastByte + std::chrono::milliseconds(intervalMs)));
     }
     if (waitMs == 0) return true;
   }
 }
 
+// Bytes the server read from its line before the purge may still be on the
+// way; they precede its confirmation in the stream, so the purge ends there.
+// A server that does not confirm purges is waited for once per connection.
 bool Rfc2217SerialPort::PurgeComm(HANDLE h) {
   Connection* c = Find(h);
   if (c == nullptr) return false;
+  c->received.clear();
   if (!c->tcp) {
-    c->received.clear();
     Fail(c, CauseKind::kConnectionLost, "not connected");
     return false;
   }
-  const bool alive = Pump(*c, 0);
-  c->received.clear();
-  if (!alive) return false;
   std::vector<std::uint8_t> out;
   c->session.RequestPurge(out);
-  return Send(*c, out, m_timing.confirmMs);
+  if (!Send(*c, out, m_timing.confirmMs)) return false;
+  const Clock::time_point deadline = DeadlineAfter(m_timing.confirmMs);
+  while (c->purgeConfirmed && c->session.PurgeAwaited()) {
+    const int left = MillisecondsUntil(deadline);
+    if (left == 0) {
+      c->purgeConfirmed = false;
+      break;
+    }
+    if (!Pump(*c, left)) return false;
+  }
+  c->received.clear();
+  return true;
 }
 
 void Rfc2217SerialPort::Sleep(DWORD ms) {

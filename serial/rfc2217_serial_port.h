@@ -48,7 +48,9 @@ struct Rfc2217Timing {
 //
 // Data goes out at once with 0xFF doubled; ReadFile follows the timeout set
 // as a local line does and never waits with kPortTimeouts. PurgeComm drops
-// what has arrived and asks the server to drop what it holds.
+// what has arrived and asks the server to drop what it holds, and returns
+// once the server confirmed it (bounded), with everything read before the
+// purge dropped, so a late answer is not taken for the next one.
 //
 // A connection that broke fails the call that noticed it (cause: connection
 // lost); the next SetCommState connects and negotiates again and applies the
@@ -85,6 +87,7 @@ class Rfc2217SerialPort : public SerialPort {
     std::deque<BYTE> received;  // data bytes not yet read
     COMMTIMEOUTS timeouts;
     std::optional<DCB> settings;  // last confirmed
+    bool purgeConfirmed = true;   // the server has not yet failed to confirm a purge
   };
 
   Connection* Find(HANDLE h);

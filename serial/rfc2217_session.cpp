@@ -56,13 +56,30 @@ void Rfc2217Session::Start(std::vector<std::uint8_t>& out) {
 
 void Rfc2217Session::Receive(const std::uint8_t* bytes, std::size_t length,
                              std::vector<std::uint8_t>& data, std::vector<std::uint8_t>& out) {
+  const std::size_t start = data.size();
   std::vector<TelnetCommand> commands;
   m_decoder.Feed(bytes, length, data, commands);
-  for (const TelnetCommand& command : commands) OnCommand(command, out);
+  std::size_t dropped = 0;
+  for (const TelnetCommand& command : commands) {
+    if (!OnCommand(command, out)) {
+      const auto end =
+          data.begin() + static_cast<std::ptrdiff_t>(start + command.dataBefore - dropped);
+      data.erase(data.begin() + static_cast<std::ptrdiff_t>(start), end);
+      dropped = command.dataBefore;
+    }
+  }
 }
 
-void Rfc2217Session::OnCommand(const TelnetCommand& command, std::vector<std::uint8_t>& out) {
+bool Rfc2217Session::OnCommand(const TelnetCommand& command, std::vector<std::uint8_t>& out) {
   const std::uint8_t option = command.option;
+  if (command.verb == telnet::kSb && option == telnet::kOptionComPort && m_purgeAwaited &&
+      command.payload.size() == 2 &&
+      command.payload[0] == rfc2217::kPurgeData + rfc2217::kServerOffset &&
+      command.payload[1] == rfc2217::kPurgeReceive) {
+    m_purgeAwaited = false;
+    m_purgeConfirmed = true;
+    return false;
+  }
   switch (command.verb) {
     case telnet::kDo:
       if (m_us[option] == Side::kWantYes) {
@@ -104,6 +121,7 @@ void Rfc2217Session::OnCommand(const TelnetCommand& command, std::vector<std::ui
     default:
       break;
   }
+  return true;
 }
 
 NegotiationState Rfc2217Session::Negotiation() const {
@@ -202,6 +220,7 @@ void Rfc2217Session::QueryBaudRate(std::vector<std::uint8_t>& out) {
 
 void Rfc2217Session::RequestPurge(std::vector<std::uint8_t>& out) {
   AppendSubnegotiation(out, telnet::kOptionComPort, {rfc2217::kPurgeData, rfc2217::kPurgeReceive});
+  m_purgeAwaited = true;
 }
 
 void Rfc2217Session::EncodeData(const std::uint8_t* data, std::size_t length,

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "serial/telnet_codec.h"
@@ -99,8 +100,13 @@ class Rfc2217Session {
   // state is unknown); the next request asks for everything.
   void ForgetSettings() { m_confirmed.reset(); }
 
-  // Asks the server to discard the serial data it has received.
+  // Asks the server to discard the serial data it has received. Until it
+  // confirms, data that arrives was read before the purge and is dropped:
+  // Receive leaves out what precedes the confirmation, and
+  // TakePurgeConfirmed tells once that data received earlier is stale too.
   void RequestPurge(std::vector<std::uint8_t>& out);
+  bool PurgeAwaited() const { return m_purgeAwaited; }
+  bool TakePurgeConfirmed() { return std::exchange(m_purgeConfirmed, false); }
   // Data as it goes out, 0xFF doubled.
   static void EncodeData(const std::uint8_t* data, std::size_t length,
                          std::vector<std::uint8_t>& out);
@@ -109,18 +115,21 @@ class Rfc2217Session {
   // Per-option negotiation for one side (RFC 1143, without the queue bit).
   enum class Side : std::uint8_t { kNo, kYes, kWantYes, kRefused };
 
-  void OnCommand(const TelnetCommand& command, std::vector<std::uint8_t>& out);
+  // False for a confirmed purge, whose preceding data the caller drops.
+  bool OnCommand(const TelnetCommand& command, std::vector<std::uint8_t>& out);
   void OnComPortReply(const TelnetCommand& command);
   void Await(std::uint8_t command, std::uint32_t value);
 
   TelnetDecoder m_decoder;
-  std::array<Side, 256> m_us{};    // options we perform
-  std::array<Side, 256> m_him{};   // options the server performs
+  std::array<Side, 256> m_us{};   // options we perform
+  std::array<Side, 256> m_him{};  // options the server performs
   std::optional<Rfc2217Settings> m_confirmed;
   Rfc2217Settings m_asked;
   // Per command code: 1 while its confirmation is awaited, with the value.
   std::array<std::uint8_t, 5> m_awaited{};
   std::array<std::uint32_t, 5> m_awaitedValue{};
+  bool m_purgeAwaited = false;
+  bool m_purgeConfirmed = false;
   bool m_baudQueried = false;
   std::optional<std::uint32_t> m_reportedBaud;
   std::uint8_t m_mismatchCommand = 0;

@@ -27,8 +27,9 @@ bool WinsockStarted() {
 
 std::string SystemText(int code) {
   char text[256] = {};
-  const DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, static_cast<DWORD>(code), 0, text, sizeof text, nullptr);
+  const DWORD n =
+      ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                       static_cast<DWORD>(code), 0, text, sizeof text, nullptr);
   std::string s(text, n);
   while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == '.')) s.pop_back();
   return s.empty() ? "error " + std::to_string(code) : s;

@@ -1,6 +1,8 @@
 #include "serial/telnet_codec.h"
 
-void TelnetDecoder::EndSubnegotiation(std::vector<TelnetCommand>& commands) {
+void TelnetDecoder::EndSubnegotiation(std::size_t dataBefore,
+                                      std::vector<TelnetCommand>& commands) {
+  m_sub.dataBefore = dataBefore;
   commands.push_back(std::move(m_sub));
   m_sub = {};
   m_state = State::kData;
@@ -8,6 +10,7 @@ void TelnetDecoder::EndSubnegotiation(std::vector<TelnetCommand>& commands) {
 
 void TelnetDecoder::Feed(const std::uint8_t* bytes, std::size_t length,
                          std::vector<std::uint8_t>& data, std::vector<TelnetCommand>& commands) {
+  const std::size_t start = data.size();
   for (std::size_t i = 0; i < length; ++i) {
     const std::uint8_t b = bytes[i];
     switch (m_state) {
@@ -32,7 +35,7 @@ void TelnetDecoder::Feed(const std::uint8_t* bytes, std::size_t length,
         }
         break;
       case State::kNegotiation:
-        commands.push_back({.verb = m_verb, .option = b});
+        commands.push_back({.verb = m_verb, .option = b, .dataBefore = data.size() - start});
         m_state = State::kData;
         break;
       case State::kSubOption:
@@ -57,7 +60,7 @@ void TelnetDecoder::Feed(const std::uint8_t* bytes, std::size_t length,
           }
           m_state = State::kSubData;
         } else {
-          EndSubnegotiation(commands);
+          EndSubnegotiation(data.size() - start, commands);
         }
         break;
     }

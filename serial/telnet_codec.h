@@ -33,6 +33,9 @@ struct TelnetCommand {
   std::vector<std::uint8_t> payload{};
   // The subnegotiation was longer than kMaxSubnegotiation; payload holds its start.
   bool truncated = false;
+  // Data bytes the same Feed gave before this command, to tell what came
+  // before it in the stream from what came after.
+  std::size_t dataBefore = 0;
 
   friend bool operator==(const TelnetCommand&, const TelnetCommand&) = default;
 };
@@ -53,7 +56,7 @@ class TelnetDecoder {
  private:
   enum class State { kData, kIac, kNegotiation, kSubOption, kSubData, kSubIac };
 
-  void EndSubnegotiation(std::vector<TelnetCommand>& commands);
+  void EndSubnegotiation(std::size_t dataBefore, std::vector<TelnetCommand>& commands);
 
   State m_state = State::kData;
   std::uint8_t m_verb = 0;

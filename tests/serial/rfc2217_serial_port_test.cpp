@@ -27,13 +27,13 @@ using namespace telnet;
 
 // How a played server behaves.
 struct Behaviour {
-  std::string greeting{};          // sent on accepting, before anything else
+  std::string greeting{};  // sent on accepting, before anything else
   bool closeAfterGreeting = false;
-  bool negotiate = true;           // answers the telnet options at all
-  bool refuseComPort = false;      // DONT COM-PORT-OPTION
-  int parity = 0;                  // reply to SET-PARITY: 0 as asked, -1 none, else this value
-  int confirmDelayMs = 0;          // a slow network: settings confirmed this late
-  Bytes answer{};                  // sent when data comes
+  bool negotiate = true;       // answers the telnet options at all
+  bool refuseComPort = false;  // DONT COM-PORT-OPTION
+  int parity = 0;              // reply to SET-PARITY: 0 as asked, -1 none, else this value
+  int confirmDelayMs = 0;      // a slow network: settings confirmed this late
+  Bytes answer{};              // sent when data comes
   bool closeAfterAnswer = false;
 };
 
@@ -186,15 +186,22 @@ struct OpenCase {
 
 const std::vector<OpenCase> kOpenCases = {
     {"agrees", {}, CauseKind::kNone, ""},
-    {"never answers the negotiation", {.negotiate = false}, CauseKind::kNoNegotiation,
+    {"never answers the negotiation",
+     {.negotiate = false},
+     CauseKind::kNoNegotiation,
      "telnet negotiation not answered"},
-    {"speaks no telnet", {.greeting = "SSH-2.0-OpenSSH_9.2\r\n", .negotiate = false},
-     CauseKind::kNoNegotiation, "SSH-2.0-OpenSSH_9.2"},
-    {"refuses COM-PORT-OPTION", {.refuseComPort = true}, CauseKind::kNegotiationRefused,
+    {"speaks no telnet",
+     {.greeting = "SSH-2.0-OpenSSH_9.2\r\n", .negotiate = false},
+     CauseKind::kNoNegotiation,
+     "SSH-2.0-OpenSSH_9.2"},
+    {"refuses COM-PORT-OPTION",
+     {.refuseComPort = true},
+     CauseKind::kNegotiationRefused,
      "COM-PORT-OPTION"},
     {"closes at once with its words",
      {.greeting = "Port already in use\r\n", .closeAfterGreeting = true},
-     CauseKind::kServerClosed, "Port already in use"},
+     CauseKind::kServerClosed,
+     "Port already in use"},
 };
 
 TEST(Rfc2217SerialPort, OpensOnlyAnRfc2217ServerAndSaysWhyNot) {
@@ -264,7 +271,8 @@ struct SettingsCase {
 const std::vector<SettingsCase> kSettingsCases = {
     {"parity confirmed", {}, CauseKind::kNone},
     {"parity never confirmed", {.parity = -1}, CauseKind::kParityNotConfirmed},
-    {"parity confirmed as even: no mark and space there", {.parity = 3},
+    {"parity confirmed as even: no mark and space there",
+     {.parity = 3},
      CauseKind::kParityNotConfirmed},
 };
 

@@ -16,7 +16,11 @@ bool ListeningOnLoopback(int port);
 // Debian's ser2net on 127.0.0.1, in RFC 2217 mode, in front of one serial
 // device, from a configuration written into a scratch directory; no UUCP
 // lock files, its pid file in the scratch directory. A second client is
-// turned away while one holds the line (kickolduser off).
+// turned away while one holds the line (kickolduser off). Its connection
+// sends each write at once (nodelay): with Nagle's algorithm the answer that
+// follows an echo waits for the client's delayed acknowledgement, up to 40 ms
+// more than the meter's waits allow. It runs at real-time priority where the
+// system grants it.
 class Ser2netServer {
  public:
   Ser2netServer(std::filesystem::path dir, std::string device);
@@ -40,6 +44,7 @@ class Ser2netServer {
   std::filesystem::path m_dir;
   std::string m_device;
   int m_port = 0;
+  bool m_realtime = true;
   std::unique_ptr<Subprocess> m_process;
   std::string m_output;
 };
