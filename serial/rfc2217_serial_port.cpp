@@ -85,52 +85,6 @@ CauseKind CauseOf(TcpFailure failure) {
 
 }  // namespace
 
-bool IsRfc2217Url(const std::string& path) {
-  constexpr std::string_view scheme = kRfc2217Scheme;
-  if (path.size() < scheme.size()) return false;
-  for (std::size_t i = 0; i < scheme.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(path[i])) != scheme[i]) return false;
-  }
-  return true;
-}
-
-std::optional<NetworkAddress> ParseRfc2217Url(const std::string& url) {
-  if (!IsRfc2217Url(url)) return std::nullopt;
-  const std::string rest = url.substr(std::string_view(kRfc2217Scheme).size());
-  NetworkAddress address;
-  std::size_t colon = 0;
-  if (rest.starts_with('[')) {
-    const std::size_t close = rest.find(']');
-    if (close == std::string::npos || close + 1 >= rest.size() || rest[close + 1] != ':') {
-      return std::nullopt;
-    }
-    address.host = rest.substr(1, close - 1);
-    colon = close + 1;
-  } else {
-    colon = rest.rfind(':');
-    if (colon == std::string::npos) return std::nullopt;
-    address.host = rest.substr(0, colon);
-    if (address.host.find(':') != std::string::npos) return std::nullopt;
-  }
-  if (address.host.empty()) return std::nullopt;
-  for (const char ch : address.host) {
-    const unsigned char u = static_cast<unsigned char>(ch);
-    if (!std::isalnum(u) && ch != '.' && ch != '-' && ch != '_' && ch != ':' && ch != '%') {
-      return std::nullopt;
-    }
-  }
-  const std::string digits = rest.substr(colon + 1);
-  if (digits.empty() || digits.size() > 5 || digits[0] == '0') return std::nullopt;
-  unsigned port = 0;
-  for (const char ch : digits) {
-    if (ch < '0' || ch > '9') return std::nullopt;
-    port = port * 10 + static_cast<unsigned>(ch - '0');
-  }
-  if (port > 65535) return std::nullopt;
-  address.port = static_cast<std::uint16_t>(port);
-  return address;
-}
-
 Rfc2217SerialPort::Rfc2217SerialPort(Rfc2217Timing timing) : m_timing(timing) {}
 
 Rfc2217SerialPort::~Rfc2217SerialPort() = default;
@@ -176,8 +130,13 @@ bool Rfc2217SerialPort::Pump(Connection& c, int waitMs) {
 }
 
 bool Rfc2217SerialPort::Open(Connection& c) {
+  Rfc2217Timing timing = m_timing;
+  if (m_scanning) {
+    timing.connectMs = std::min(timing.connectMs, kScanTiming.connectMs);
+    timing.negotiateMs = std::min(timing.negotiateMs, kScanTiming.negotiateMs);
+  }
   TcpError error;
-  c.tcp = TcpConnection::Connect(c.address.host, c.address.port, m_timing.connectMs, error);
+  c.tcp = TcpConnection::Connect(c.address.host, c.address.port, timing.connectMs, error);
   if (!c.tcp) {
     Fail(&c, CauseOf(error.kind), error.text);
     return false;
@@ -186,7 +145,7 @@ bool Rfc2217SerialPort::Open(Connection& c) {
   c.purgeConfirmed = true;
   c.received.clear();
   c.settings.reset();
-  const Clock::time_point deadline = DeadlineAfter(m_timing.negotiateMs);
+  const Clock::time_point deadline = DeadlineAfter(timing.negotiateMs);
   // Waits until done() or the deadline; the failure names what was awaited
   // and quotes what text the server sent instead.
   const auto awaitServer = [&](const auto& done, const char* awaited) {
@@ -198,7 +157,7 @@ bool Rfc2217SerialPort::Open(Connection& c) {
       const std::string quoted = said.empty() ? std::string() : "; it said \"" + said + "\"";
       if (alive) {
         Fail(&c, CauseKind::kNoNegotiation,
-             std::string(awaited) + " not answered within " + std::to_string(m_timing.negotiateMs) +
+             std::string(awaited) + " not answered within " + std::to_string(timing.negotiateMs) +
                  " ms" + quoted);
         c.tcp.reset();
       } else {
@@ -213,7 +172,7 @@ bool Rfc2217SerialPort::Open(Connection& c) {
   // A server that turns the client away may close before it reads what
   // the client sent; that is its refusal too.
   const auto send = [&](const std::vector<std::uint8_t>& bytes) {
-    if (Send(c, bytes, m_timing.negotiateMs)) return true;
+    if (Send(c, bytes, timing.negotiateMs)) return true;
     const std::string said = PrintableStart(c.received);
     Fail(&c, CauseKind::kServerClosed,
          m_cause.detail + (said.empty() ? std::string() : "; it said \"" + said + "\""));

@@ -8,21 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "serial/network_address.h"
 #include "serial/rfc2217_session.h"
 #include "serial/serial_port.h"
 #include "serial/tcp_connection.h"
-
-// "rfc2217://HOST:PORT": a host name, an IPv4 address or an IPv6 address in
-// brackets, and a TCP port 1..65535.
-struct NetworkAddress {
-  std::string host;
-  std::uint16_t port = 0;
-
-  friend bool operator==(const NetworkAddress&, const NetworkAddress&) = default;
-};
-inline constexpr char kRfc2217Scheme[] = "rfc2217://";
-bool IsRfc2217Url(const std::string& path);
-std::optional<NetworkAddress> ParseRfc2217Url(const std::string& url);
 
 // The bounds of the waits on the server, in milliseconds. Loopback answers
 // in well under a millisecond; a site's network in tens.
@@ -31,6 +20,10 @@ struct Rfc2217Timing {
   int negotiateMs = 3000;  // the telnet options agreed
   int confirmMs = 1000;    // a settings change confirmed
 };
+
+// The longest waits while ports are scanned: a server that is off must not
+// hold up the list for long.
+inline constexpr Rfc2217Timing kScanTiming{.connectMs = 1000, .negotiateMs = 1000};
 
 // SerialPort over a network serial server speaking telnet with the
 // COM-PORT-OPTION (RFC 2217). CreateFile takes "rfc2217://HOST:PORT",
@@ -76,6 +69,8 @@ class Rfc2217SerialPort : public SerialPort {
   bool ReadFile(HANDLE h, BYTE* buffer, DWORD length, DWORD& read) override;
   bool PurgeComm(HANDLE h) override;
   void Sleep(DWORD ms) override;
+  void BeginPortScan() override { m_scanning = true; }
+  void EndPortScan() override { m_scanning = false; }
   LineCause LastCause() const override { return m_cause; }
 
  private:
@@ -101,6 +96,7 @@ class Rfc2217SerialPort : public SerialPort {
   void Fail(Connection* c, CauseKind kind, const std::string& text);
 
   Rfc2217Timing m_timing;
+  bool m_scanning = false;
   std::map<HANDLE, Connection> m_open;
   std::intptr_t m_nextHandle = -2;
   LineCause m_cause;
