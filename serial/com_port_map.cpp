@@ -125,8 +125,8 @@ std::string ReadLink(const std::string& path) {
 }
 
 // The network address an override file holds: its first line, without
-// surrounding white space, when that is an RFC 2217 address; otherwise
-// nothing, and the file is opened as it is (and refused as no device).
+// surrounding white space, when that is an RFC 2217 address. Any other file
+// is no override.
 std::optional<std::string> NetworkAddressIn(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
   if (fd < 0) return std::nullopt;
@@ -256,8 +256,9 @@ void ComPortMap::Rebuild() {
       if (EntryIs(m_roots.portDir, *entry, DT_LNK, S_IFLNK)) {
         m_table[*n] = ComPortEntry{*n, link, ReadLink(link), true};
       } else if (EntryIs(m_roots.portDir, *entry, DT_REG, S_IFREG)) {
-        const std::optional<std::string> address = NetworkAddressIn(link);
-        m_table[*n] = ComPortEntry{*n, address.value_or(link), address.value_or(link), true};
+        if (const std::optional<std::string> address = NetworkAddressIn(link)) {
+          m_table[*n] = ComPortEntry{*n, *address, *address, true};
+        }
       }
     }
     ::closedir(dir);

@@ -15,6 +15,7 @@
 #include "meter/exchange_diagnosis.h"
 #include "meter/reading_cycle.h"
 #include "serial/linux_serial_port.h"
+#include "serial/platform_serial_port.h"
 #include "serial/port_discovery.h"
 #include "serial/rfc2217_serial_port.h"
 #include "serial_test_support.h"
@@ -212,6 +213,49 @@ TEST_F(Ser2netTest, SecondClientIsTurnedAwayWithTheServersWords) {
   const CycleResult kept = ReadAllParameters(first, h, 3);
   EXPECT_EQ(kept.error, nullptr) << DescribeExchange(kept.failedReceived);
   first.CloseHandle(h);
+}
+
+// The program's line reaches the server through a COM number whose file in
+// the per-user port directory holds its address, and the port scan lists
+// that number only while the server takes connections. The machine's own
+// devices stay out of reach: the system root is the scratch directory.
+TEST_F(Ser2netTest, ComNumberFileReachesTheServer) {
+  StartMeters({"--fixed"});
+  // Apart from the simulator's own configuration, where it publishes its pty.
+  const fs::path config = m_scratch.Path("reader");
+  fs::create_directories(config / "zlm-reader/ports");
+  std::ofstream(config / "zlm-reader/ports/COM12") << m_server->Url() << "\n";
+  std::ofstream(config / "zlm-reader/ports/COM13")
+      << "rfc2217://127.0.0.1:" << FreeLoopbackPort() << "\n";
+  const std::string oldConfig =
+      std::getenv("XDG_CONFIG_HOME") ? std::getenv("XDG_CONFIG_HOME") : "";
+  ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+  ::setenv("ZLM_SYSTEM_ROOT", m_scratch.Path("").c_str(), 1);
+  {
+    PlatformSerialPort line;
+    EXPECT_EQ(ScanFreePorts(line), std::vector<int>{12});
+
+    const HANDLE h = OpenLine(line, ComDevicePath(12));
+    ASSERT_NE(h, INVALID_HANDLE_VALUE) << ExplainCause(line.LastCause(), "COM12");
+    const CycleResult result = ReadAllParameters(line, h, 3);
+    EXPECT_EQ(result.error, nullptr) << DescribeExchange(result.failedReceived);
+    EXPECT_TRUE(line.CloseHandle(h));
+
+    EXPECT_EQ(line.CreateFile(ComDevicePath(13)), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(line.LastCause().kind, CauseKind::kRefused);
+    EXPECT_NE(ExplainCause(line.LastCause(), "COM13").find("COM13 (rfc2217://127.0.0.1:"),
+              std::string::npos)
+        << ExplainCause(line.LastCause(), "COM13");
+
+    m_server->Stop();
+    EXPECT_EQ(ScanFreePorts(line), std::vector<int>{});
+  }
+  ::unsetenv("ZLM_SYSTEM_ROOT");
+  if (oldConfig.empty()) {
+    ::unsetenv("XDG_CONFIG_HOME");
+  } else {
+    ::setenv("XDG_CONFIG_HOME", oldConfig.c_str(), 1);
+  }
 }
 
 }  // namespace
