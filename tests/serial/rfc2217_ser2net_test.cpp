@@ -19,7 +19,7 @@
 #include "serial/port_discovery.h"
 #include "serial/rfc2217_serial_port.h"
 #include "serial_test_support.h"
-#include "tests/support/ser2net_server.h"
+#include "sim/ser2net_front.h"
 #include "tests/support/subprocess.h"
 
 namespace {
@@ -51,7 +51,7 @@ class Ser2netTest : public ::testing::Test {
     std::string com;
     words >> com >> m_device;
     ASSERT_EQ(m_device.rfind("/dev/pts/", 0), 0u) << *first;
-    m_server = std::make_unique<Ser2netServer>(m_scratch.Path(""), m_device);
+    m_server = std::make_unique<Ser2netFront>(m_scratch.Path("").string(), m_device, ZLM_SER2NET);
     ASSERT_TRUE(m_server->Start()) << m_server->Output();
   }
 
@@ -77,7 +77,7 @@ class Ser2netTest : public ::testing::Test {
 
   ScratchRoots m_scratch;
   std::unique_ptr<Subprocess> m_simulator;
-  std::unique_ptr<Ser2netServer> m_server;
+  std::unique_ptr<Ser2netFront> m_server;
   std::string m_device;
 };
 
