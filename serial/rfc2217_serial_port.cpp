@@ -7,13 +7,13 @@
 #include <climits>
 #include <thread>
 
+#include "serial/comm_timeouts.h"
 #include "serial/port_discovery.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr DWORD kMaxDword = 0xFFFFFFFF;
 // Received data a reader has not taken is kept up to this much, as a local
 // line's driver keeps its buffer; what comes beyond it is dropped.
 constexpr std::size_t kMaxQueued = 1 << 16;
@@ -291,9 +291,7 @@ bool Rfc2217SerialPort::WriteFile(HANDLE h, const BYTE* data, DWORD length, DWOR
   }
   std::vector<std::uint8_t> out;
   Rfc2217Session::EncodeData(data, length, out);
-  const COMMTIMEOUTS& t = c->timeouts;
-  const std::uint64_t totalMs =
-      std::uint64_t{t.WriteTotalTimeoutMultiplier} * length + t.WriteTotalTimeoutConstant;
+  const std::uint64_t totalMs = WriteTotalMs(c->timeouts, length);
   const int timeoutMs =
       totalMs == 0 ? INT_MAX : static_cast<int>(std::min<std::uint64_t>(totalMs, INT_MAX));
   if (!Send(*c, out, timeoutMs)) return false;
@@ -301,25 +299,13 @@ bool Rfc2217SerialPort::WriteFile(HANDLE h, const BYTE* data, DWORD length, DWOR
   return true;
 }
 
-// The timeout set is read as a local line reads it: interval MAXDWORD with
-// totals 0 returns at once; interval and multiplier MAXDWORD with a constant
-// returns the first bytes within the constant; otherwise up to length bytes,
-// the total timeout or a gap longer than the interval after the first byte.
+// The timeout set bounds a read as it bounds a local line's (ReadBoundsOf).
 bool Rfc2217SerialPort::ReadFile(HANDLE h, BYTE* buffer, DWORD length, DWORD& read) {
   read = 0;
   Connection* c = Find(h);
   if (c == nullptr || (buffer == nullptr && length > 0)) return false;
-  const COMMTIMEOUTS& t = c->timeouts;
-  const bool immediate = t.ReadIntervalTimeout == kMaxDword && t.ReadTotalTimeoutMultiplier == 0 &&
-                         t.ReadTotalTimeoutConstant == 0;
-  const bool firstBytes =
-      t.ReadIntervalTimeout == kMaxDword && t.ReadTotalTimeoutMultiplier == kMaxDword &&
-      t.ReadTotalTimeoutConstant != 0 && t.ReadTotalTimeoutConstant != kMaxDword;
-  const std::uint64_t totalMs = firstBytes ? t.ReadTotalTimeoutConstant
-                                           : std::uint64_t{t.ReadTotalTimeoutMultiplier} * length +
-                                                 t.ReadTotalTimeoutConstant;
-  const Clock::time_point deadline = DeadlineAfter(totalMs);
-  const DWORD intervalMs = firstBytes ? 0 : t.ReadIntervalTimeout;
+  const ReadBounds bounds = ReadBoundsOf(c->timeouts, length);
+  const Clock::time_point deadline = DeadlineAfter(bounds.totalMs);
   Clock::time_point lastByte{};
 
   int waitMs = 0;
@@ -337,11 +323,11 @@ bool Rfc2217SerialPort::ReadFile(HANDLE h, BYTE* buffer, DWORD length, DWORD& re
       }
       return read > 0;
     }
-    if (immediate || (firstBytes && read > 0)) return true;
-    waitMs = totalMs == 0 ? INT_MAX : MillisecondsUntil(deadline);
-    if (intervalMs != 0 && read > 0 && intervalMs != kMaxDword) {
-      waitMs =
-          std::min(waitMs, MillisecondsUntil(lastByte + std::chrono::milliseconds(intervalMs)));
+    if (bounds.immediate || (bounds.firstBytes && read > 0)) return true;
+    waitMs = bounds.totalMs == 0 ? INT_MAX : MillisecondsUntil(deadline);
+    if (bounds.intervalMs != 0 && read > 0) {
+      waitMs = std::min(waitMs,
+                        MillisecondsUntil(lastByte + std::chrono::milliseconds(bounds.intervalMs)));
     }
     if (waitMs == 0) return true;
   }
