@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "bench/simulator_thread.h"
+#include "meter/read_exchange.h"
 #include "meter/reading_cycle.h"
 #include "serial/linux_serial_port.h"
 #include "serial/port_discovery.h"
@@ -38,14 +39,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr double kFixedWaitsMs = 434.0;  // 7 exchanges x 62 ms
+constexpr double kFixedWaitsMs = static_cast<double>(kParameters.size() * kExchangeWaitMs);
 constexpr double kCycleGoal = 1.02;
 // Through a network serial server each exchange also waits for two parity
 // confirmations and a purge's.
 constexpr double kNetworkCycleGoal = 1.03;
 constexpr double kScanGoalMs = 20.0;
-// The waits of one successful exchange, in order.
-constexpr DWORD kExchangeWaits[] = {10, 1, 10, 10, 1, 10, 10, 10};
 
 double MsSince(Clock::time_point start) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
@@ -77,7 +76,7 @@ bool BenchCycle(SerialPort& line, HANDLE h, int cycles, double goal, const char*
 
     start = Clock::now();
     for (size_t p = 0; p < kParameters.size(); ++p) {
-      for (const DWORD ms : kExchangeWaits) line.Sleep(ms);
+      for (const DWORD ms : kExchangeWaitsMs) line.Sleep(ms);
     }
     waitsMs.push_back(MsSince(start));
   }

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <string>
 
-#include "meter/reading_output.h"
+#include "tools/zlm_read/reading_output.h"
 
 // A failed cycle of one meter.
 struct MeterFailure {

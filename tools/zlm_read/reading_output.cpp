@@ -1,4 +1,4 @@
-#include "meter/reading_output.h"
+#include "tools/zlm_read/reading_output.h"
 
 #include <charconv>
 #include <cstdio>
@@ -71,12 +71,6 @@ std::string Table(const MeterCycle& cycle) {
 }
 
 }  // namespace
-
-std::string FormatReading(const Reading& reading) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.*f", 8 - reading.position, reading.value);
-  return text;
-}
 
 std::string FormatTimestamp(std::chrono::system_clock::time_point time) {
   using namespace std::chrono;

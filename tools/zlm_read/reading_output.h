@@ -17,10 +17,6 @@ struct MeterCycle {
   std::vector<Reading> readings;  // in the order of the reading cycle
 };
 
-// The reading with exactly the decimals the meter sent (8 - position), so
-// the digits are those on the line: N 12345670 at position 5 is "12345.670".
-std::string FormatReading(const Reading& reading);
-
 // Local time, ISO 8601 with milliseconds and offset: 2026-12-07T09:30:01.250+03:00.
 std::string FormatTimestamp(std::chrono::system_clock::time_point time);
 

@@ -1,4 +1,4 @@
-#include "meter/reading_output.h"
+#include "tools/zlm_read/reading_output.h"
 
 #include <gtest/gtest.h>
 
