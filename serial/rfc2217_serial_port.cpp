@@ -235,6 +235,9 @@ bool Rfc2217SerialPort::GetCommState(HANDLE h, DCB& dcb) {
 bool Rfc2217SerialPort::SetCommState(HANDLE h, const DCB& dcb) {
   Connection* c = Find(h);
   if (c == nullptr) return false;
+  // Each exchange starts with a settings change: what failed before it is
+  // no cause of what fails after it.
+  m_cause = {};
   Rfc2217Settings want;
   if (!SettingsOf(dcb, want)) {
     Fail(c, CauseKind::kSettingsNotKept, "settings the protocol cannot carry");

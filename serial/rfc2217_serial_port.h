@@ -45,8 +45,8 @@ inline constexpr Rfc2217Timing kScanTiming{.connectMs = 1000, .negotiateMs = 100
 // once the server confirmed it (bounded), with everything read before the
 // purge dropped, so a late answer is not taken for the next one.
 //
-// A connection that broke fails the call that noticed it (cause: connection
-// lost); the next SetCommState connects and negotiates again and applies the
+// A connection that broke fails the call that noticed it and every call
+// after it (LastCause: connection lost, also after a write, read or purge); the next SetCommState connects and negotiates again and applies the
 // whole settings, so a reader that goes on reading recovers once the server
 // is back. Its handles are negative numbers below INVALID_HANDLE_VALUE, which
 // no device line hands out, never reused within the object. Not thread-safe.

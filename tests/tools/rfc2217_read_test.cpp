@@ -94,9 +94,10 @@ TEST_F(Rfc2217ReadTest, ReadsScansAndTraces) {
   EXPECT_NE(scan.out.find("meters found: 3"), std::string::npos) << scan.out;
 }
 
-// Stopped between two readings and started again: the readings in between
-// fail with the connection's fate as their cause, and zlm-read, going on
-// with --interval, reads again once the server is back.
+// Stopped while zlm-read reads every 0.25 s and started again: the readings
+// in between fail (at whichever step the loss is noticed) with the
+// connection's fate as their cause, and zlm-read, going on with --interval,
+// reads again once the server is back.
 TEST_F(Rfc2217ReadTest, ServerStoppedAndBackWhileReadingWithAnInterval) {
   const fs::path trace = m_dir / "trace.txt";
   Subprocess reader({ZLM_READ, "--port", m_server->Url(), "--address", "3", "--interval", "0.25",
@@ -123,7 +124,6 @@ TEST_F(Rfc2217ReadTest, ServerStoppedAndBackWhileReadingWithAnInterval) {
 
   reader.Signal(SIGINT);
   EXPECT_EQ(reader.Wait(kProcessLimit), 1) << reader.Err();
-  EXPECT_NE(reader.Err().find("SetCommState M1 error"), std::string::npos) << reader.Err();
   const bool lost = reader.Err().find("cause: the connection to " + m_server->Url() +
                                       " was lost") != std::string::npos;
   const bool refused = reader.Err().find("cause: nothing accepts connections at " +
