@@ -19,16 +19,12 @@
 #include "serial/rfc2217_serial_port.h"
 #include "serial_test_support.h"
 #include "sim/ser2net_front.h"
+#include "tests/support/simulator_process.h"
 #include "tests/support/subprocess.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-const std::vector<std::string> kFixedValues = {
-    "--fixed", "--volume-m3",        "1234.5678", "--volume-l",  "98765432",  "--hours",
-    "8760.25", "--flow-m3h",         "12.5",      "--flow-lmin", "208.33333", "--flow-percent",
-    "17.68",   "--nominal-diameter", "50"};
 
 class Ser2netTest : public ::testing::Test {
  protected:
@@ -39,17 +35,13 @@ class Ser2netTest : public ::testing::Test {
 
   // The simulator with these arguments, then ser2net in front of its pty.
   void StartMeters(const std::vector<std::string>& simulatorArgs) {
-    std::vector<std::string> argv = {ZLM_METER_SIM, "--log", LogPath().string(), "--address", "3"};
-    argv.insert(argv.end(), simulatorArgs.begin(), simulatorArgs.end());
-    m_simulator = std::make_unique<Subprocess>(
-        argv, EnvChanges{{"XDG_CONFIG_HOME", m_scratch.Path("config").string()}});
-    ASSERT_TRUE(m_simulator->Started());
-    const std::optional<std::string> first = m_simulator->ReadLine(kProcessLimit);
-    ASSERT_TRUE(first.has_value()) << m_simulator->Err();
-    std::istringstream words(*first);
-    std::string com;
-    words >> com >> m_device;
-    ASSERT_EQ(m_device.rfind("/dev/pts/", 0), 0u) << *first;
+    std::vector<std::string> args = {"--log", LogPath().string(), "--address", "3"};
+    args.insert(args.end(), simulatorArgs.begin(), simulatorArgs.end());
+    SimulatorProcess simulator = StartSimulatorProcess(
+        ZLM_METER_SIM, args, {{"XDG_CONFIG_HOME", m_scratch.Path("config").string()}});
+    ASSERT_TRUE(simulator.error.empty()) << simulator.error;
+    m_simulator = std::move(simulator.process);
+    m_device = simulator.device;
     m_server = std::make_unique<Ser2netFront>(m_scratch.Path("").string(), m_device, ZLM_SER2NET);
     ASSERT_TRUE(m_server->Start()) << m_server->Output();
   }
@@ -79,20 +71,6 @@ class Ser2netTest : public ::testing::Test {
   std::unique_ptr<Ser2netFront> m_server;
   std::string m_device;
 };
-
-// The bytes the simulator heard, with the ninth bit it recovered.
-std::vector<std::pair<int, std::string>> HeardBytes(const fs::path& log) {
-  std::vector<std::pair<int, std::string>> heard;
-  std::ifstream in(log);
-  std::string time, direction, hex, bit;
-  for (std::string line; std::getline(in, line);) {
-    std::istringstream words(line);
-    if (words >> time >> direction >> hex >> bit && direction == "rx") {
-      heard.emplace_back(std::stoi(hex, nullptr, 16), bit);
-    }
-  }
-  return heard;
-}
 
 TEST_F(Ser2netTest, SevenValuesAndTheNinthBitOfEveryRequestByte) {
   StartMeters(kFixedValues);

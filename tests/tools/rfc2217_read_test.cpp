@@ -18,19 +18,13 @@
 #include "serial/port_discovery.h"
 #include "serial/rfc2217_serial_port.h"
 #include "sim/ser2net_front.h"
+#include "tests/support/scratch_dir.h"
+#include "tests/support/simulator_process.h"
 #include "tests/support/subprocess.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-const std::vector<std::string> kFixedValues = {
-    "--fixed", "--volume-m3",        "1234.5678", "--volume-l",  "98765432",  "--hours",
-    "8760.25", "--flow-m3h",         "12.5",      "--flow-lmin", "208.33333", "--flow-percent",
-    "17.68",   "--nominal-diameter", "50"};
-const std::string kFixedJson =
-    "\"volume_m3\":1234.5678,\"volume_l\":98765432.0,\"hours\":8760.25,\"flow_m3h\":12.5,"
-    "\"flow_lmin\":208.33333,\"flow_percent\":17.68,\"nominal_diameter\":50.0}";
 
 std::string ReadAll(const fs::path& path) {
   std::ifstream in(path);
@@ -42,27 +36,17 @@ std::string ReadAll(const fs::path& path) {
 class Rfc2217ReadTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "zlm-rfc2217-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    m_dir = pattern;
-    std::vector<std::string> argv = {ZLM_METER_SIM, "--log", (m_dir / "traffic.log").string(),
-                                     "--address", "3"};
-    argv.insert(argv.end(), kFixedValues.begin(), kFixedValues.end());
-    m_simulator = std::make_unique<Subprocess>(argv, Env());
-    ASSERT_TRUE(m_simulator->Started());
-    const std::optional<std::string> first = m_simulator->ReadLine(kProcessLimit);
-    ASSERT_TRUE(first.has_value()) << m_simulator->Err();
-    std::istringstream words(*first);
-    std::string com, device;
-    words >> com >> device;
-    m_server = std::make_unique<Ser2netFront>(m_dir.string(), device, ZLM_SER2NET);
+    std::vector<std::string> args = {"--log", (m_dir / "traffic.log").string(), "--address", "3"};
+    args.insert(args.end(), kFixedValues.begin(), kFixedValues.end());
+    SimulatorProcess simulator = StartSimulatorProcess(ZLM_METER_SIM, args, Env());
+    ASSERT_TRUE(simulator.error.empty()) << simulator.error;
+    m_simulator = std::move(simulator.process);
+    m_server = std::make_unique<Ser2netFront>(m_dir.Path().string(), simulator.device, ZLM_SER2NET);
     ASSERT_TRUE(m_server->Start()) << m_server->Output();
   }
   void TearDown() override {
     m_server.reset();
     m_simulator.reset();
-    std::error_code ignored;
-    fs::remove_all(m_dir, ignored);
   }
 
   EnvChanges Env() const { return {{"XDG_CONFIG_HOME", (m_dir / "config").string()}}; }
@@ -73,7 +57,7 @@ class Rfc2217ReadTest : public ::testing::Test {
     return RunProgram(argv, Env());
   }
 
-  fs::path m_dir;
+  ScratchDir m_dir{"zlm-rfc2217"};
   std::unique_ptr<Subprocess> m_simulator;
   std::unique_ptr<Ser2netFront> m_server;
 };
