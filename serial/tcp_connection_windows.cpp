@@ -1,5 +1,11 @@
+// Windows through its one door first: WIN32_LEAN_AND_MEAN there keeps the
+// old winsock.h out, so Winsock 2 can follow (an order include sorting would
+// undo).
+// clang-format off
+#include "platform/windows_api.h"
 #include <winsock2.h>
 #include <ws2tcpip.h>
+// clang-format on
 
 #include <algorithm>
 #include <chrono>
