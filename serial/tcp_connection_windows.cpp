@@ -73,6 +73,20 @@ short WaitFor(SOCKET s, short events, int timeoutMs) {
   return n == 0 ? 0 : POLLERR;
 }
 
+// Waits for a connection under way to complete or fail; true when it did
+// either in time. select, not WSAPoll: WSAPoll does not report a refused
+// connection on every Windows version.
+bool ConnectSettled(SOCKET s, int timeoutMs) {
+  fd_set writable;
+  fd_set failed;
+  FD_ZERO(&writable);
+  FD_ZERO(&failed);
+  FD_SET(s, &writable);
+  FD_SET(s, &failed);
+  timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+  return ::select(0, nullptr, &writable, &failed, &limit) > 0;
+}
+
 SOCKET SocketOf(std::intptr_t value) { return static_cast<SOCKET>(value); }
 
 }  // namespace
@@ -109,10 +123,9 @@ std::unique_ptr<TcpConnection> TcpConnection::Connect(const std::string& host, s
     if (::connect(s, a->ai_addr, static_cast<int>(a->ai_addrlen)) != 0) {
       code = ::WSAGetLastError();
       if (code == WSAEWOULDBLOCK) {
-        const short seen = WaitFor(s, POLLOUT, MillisecondsUntil(deadline));
         int soError = 0;
         int size = sizeof soError;
-        if (seen == 0) {
+        if (!ConnectSettled(s, MillisecondsUntil(deadline))) {
           soError = WSAETIMEDOUT;
         } else if (::getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&soError),
                                 &size) != 0) {
