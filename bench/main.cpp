@@ -163,8 +163,17 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "zlm-bench: cannot make a scratch directory\n");
     return 1;
   }
+  // Empty device, sysfs and lock directories too: the scan then maps and
+  // tries every COM number as usual, but the only device it can open is the
+  // simulator's, never one of this machine's own serial ports.
   PortRoots roots = DefaultPortRoots();
   roots.portDir = scratch + "/ports";
+  roots.devDir = scratch + "/dev";
+  roots.sysDir = scratch + "/sys";
+  roots.lockDir = scratch + "/lock";
+  for (const std::string& dir : {roots.devDir, roots.sysDir, roots.lockDir}) {
+    std::filesystem::create_directory(dir);
+  }
 
   int status = 0;
   {
