@@ -97,6 +97,11 @@ std::string DescribeExchange(const ReceiveResult& received) {
 std::string ExplainFailedRead(SerialPort& port, HANDLE h, const ReceiveResult& received,
                               const ExchangeResult& result, const std::string& portName) {
   const char* error = result.error;
+  // A network line that lost its connection during the exchange fails
+  // whichever step came next; the loss is the cause, whatever the step.
+  if (error != nullptr && port.LastCause().kind == CauseKind::kConnectionLost) {
+    return ExplainCause(port.LastCause(), portName);
+  }
   if (Is(error, kMsgApplyMarkMode) || Is(error, kMsgApplySpaceMode)) {
     const std::string cause = ExplainCause(port.LastCause(), portName);
     return cause.empty() ? "hint: the adapter refused the line settings" : cause;

@@ -12,13 +12,16 @@
 #include <cstdlib>
 #include <tuple>
 
+#include "serial/network_address.h"
+
 namespace {
 
 // Serial device families in the order they take automatic numbers.
 constexpr std::array<std::string_view, 4> kDeviceFamilies = {"ttyS", "ttyUSB", "ttyACM", "ttyAMA"};
 
+// IN_CLOSE_WRITE: a network address file written in place.
 constexpr uint32_t kWatchedEvents = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
-                                    IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+                                    IN_CLOSE_WRITE | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -119,6 +122,25 @@ std::string ReadLink(const std::string& path) {
     }
     target.resize(target.size() * 2);
   }
+}
+
+// The network address an override file holds: its first line, without
+// surrounding white space, when that is an RFC 2217 address. Any other file
+// is no override.
+std::optional<std::string> NetworkAddressIn(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (fd < 0) return std::nullopt;
+  char text[512];
+  const ssize_t n = ::read(fd, text, sizeof text);
+  ::close(fd);
+  if (n <= 0) return std::nullopt;
+  std::string_view line(text, static_cast<size_t>(n));
+  line = line.substr(0, line.find('\n'));
+  const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+  while (!line.empty() && space(line.front())) line.remove_prefix(1);
+  while (!line.empty() && space(line.back())) line.remove_suffix(1);
+  if (!IsRfc2217Url(std::string(line))) return std::nullopt;
+  return std::string(line);
 }
 
 }  // namespace
@@ -229,9 +251,15 @@ void ComPortMap::Rebuild() {
   if (DIR* dir = m_roots.portDir.empty() ? nullptr : ::opendir(m_roots.portDir.c_str())) {
     while (const dirent* entry = ::readdir(dir)) {
       const std::optional<int> n = ParseOverrideName(entry->d_name);
-      if (!n || !EntryIs(m_roots.portDir, *entry, DT_LNK, S_IFLNK)) continue;
+      if (!n) continue;
       const std::string link = JoinPath(m_roots.portDir, entry->d_name);
-      m_table[*n] = ComPortEntry{*n, link, ReadLink(link), true};
+      if (EntryIs(m_roots.portDir, *entry, DT_LNK, S_IFLNK)) {
+        m_table[*n] = ComPortEntry{*n, link, ReadLink(link), true};
+      } else if (EntryIs(m_roots.portDir, *entry, DT_REG, S_IFREG)) {
+        if (const std::optional<std::string> address = NetworkAddressIn(link)) {
+          m_table[*n] = ComPortEntry{*n, *address, *address, true};
+        }
+      }
     }
     ::closedir(dir);
   }

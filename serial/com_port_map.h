@@ -26,7 +26,8 @@ PortRoots DefaultPortRoots();
 
 struct ComPortEntry {
   int number = 0;
-  std::string path;    // what an open of COMn opens (an override: the link itself)
+  std::string path;    // what an open of COMn opens (an override: the link itself,
+                       // or the network address its file holds)
   std::string target;  // what it names: the link's target, or the device node
   bool overridden = false;
 
@@ -35,7 +36,9 @@ struct ComPortEntry {
 
 // Resolves COM numbers to Linux devices:
 //  1. an override: a symlink named COMn in the port directory, whatever it
-//     points at (it keeps its number even while its target is missing);
+//     points at (it keeps its number even while its target is missing), or a
+//     file named COMn whose first line is a network serial server's address
+//     "rfc2217://HOST:PORT" (opening COMn then connects there);
 //  2. otherwise the serial devices of the device directory in the order
 //     ttyS*, ttyUSB*, ttyACM*, ttyAMA* (each numerically; ttyS nodes whose
 //     sysfs "type" reads 0, i.e. no UART behind them, left out) take the

@@ -18,6 +18,11 @@ std::string DeviceOf(const LineCause& cause, const std::string& port) {
   return port + " (" + cause.device + ")";
 }
 
+// " (what was seen)" where the line said what it saw.
+std::string Seen(const LineCause& cause) {
+  return cause.detail.empty() ? std::string() : " (" + cause.detail + ")";
+}
+
 }  // namespace
 
 std::string ExplainCause(const LineCause& cause, const std::string& port) {
@@ -68,7 +73,37 @@ std::string ExplainCause(const LineCause& cause, const std::string& port) {
              "whose driver supports it" +
              kParityDriver;
     case CauseKind::kSettingsNotKept:
-      return "cause: " + device + " did not keep 9600 baud, 8 data bits, 1 stop bit";
+      return "cause: " + device + " did not keep 9600 baud, 8 data bits, 1 stop bit" + Seen(cause);
+    case CauseKind::kBadAddress:
+      return "cause: " + port +
+             " is no network port address; write rfc2217://HOST:PORT (an IPv6 address in "
+             "brackets: rfc2217://[::1]:4001)";
+    case CauseKind::kRefused:
+      return "cause: nothing accepts connections at " + device + Seen(cause) +
+             ": the serial server is not running or listens on another port";
+    case CauseKind::kUnreachable:
+      return "cause: " + device + " cannot be reached" + Seen(cause) +
+             ": check the host name and the network";
+    case CauseKind::kTimedOut:
+      return "cause: " + device +
+             " did not answer the connection in time: the host is off, or a firewall drops it";
+    case CauseKind::kServerClosed:
+      return "cause: the server at " + device + " ended the connection at once" + Seen(cause) +
+             ": another client holds its line, or it cannot open its serial device";
+    case CauseKind::kNoNegotiation:
+      return "cause: " + device + " is no RFC 2217 port" + Seen(cause) +
+             ": set the server's port to telnet with RFC 2217 (ser2net: accepter "
+             "telnet(rfc2217),tcp,PORT)";
+    case CauseKind::kNegotiationRefused:
+      return "cause: the server at " + device + " refused the telnet option " + cause.detail +
+             ": set its port to telnet with RFC 2217 (ser2net: accepter telnet(rfc2217),tcp,PORT)";
+    case CauseKind::kParityNotConfirmed:
+      return "cause: the server at " + device +
+             " did not confirm the mark/space parity that 9-bit addressing needs" + Seen(cause) +
+             "; check that its serial line supports mark and space parity, and the network's delay";
+    case CauseKind::kConnectionLost:
+      return "cause: the connection to " + device + " was lost" + Seen(cause) +
+             "; it is made again at the next reading";
   }
   return {};
 }

@@ -6,13 +6,23 @@
 // kept beside the operation's plain result, never instead of it.
 enum class CauseKind {
   kNone,
-  kUnmapped,        // a COM number no device has
-  kNoDevice,        // the path leads nowhere
-  kNotSerial,       // the path is no serial device (a file, /dev/null ...)
-  kPermission,      // the user may not open the device
-  kBusy,            // another program holds the device
-  kParityNotKept,   // the adapter dropped mark or space parity
-  kSettingsNotKept  // the line refused or dropped other settings
+  kUnmapped,         // a COM number no device has
+  kNoDevice,         // the path leads nowhere
+  kNotSerial,        // the path is no serial device (a file, /dev/null ...)
+  kPermission,       // the user may not open the device
+  kBusy,             // another program holds the device
+  kParityNotKept,    // the adapter dropped mark or space parity
+  kSettingsNotKept,  // the line refused or dropped other settings
+  // A network serial server (detail: what was seen):
+  kBadAddress,          // the text is no network port address
+  kRefused,             // nothing accepts connections there
+  kUnreachable,         // no such host, or no route to it
+  kTimedOut,            // the connection was not answered in time
+  kServerClosed,        // the server ended the connection while it was being set up
+  kNoNegotiation,       // no telnet negotiation came back: not an RFC 2217 port
+  kNegotiationRefused,  // the server declined an option the line needs
+  kParityNotConfirmed,  // a parity change was not confirmed in time, or otherwise
+  kConnectionLost       // the connection broke while the line was in use
 };
 
 struct LineCause {

@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "serial/comm_timeouts.h"
 #include "serial/open_cause.h"
 #include "serial/port_discovery.h"
 #include "serial/terminal_device.h"
@@ -28,8 +29,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-constexpr DWORD kMaxDword = 0xFFFFFFFF;
 
 struct BaudRate {
   DWORD rate;
@@ -442,9 +441,7 @@ bool LinuxSerialPort::WriteFile(HANDLE h, const BYTE* data, DWORD length, DWORD&
   const OpenPort* port = Find(h);
   if (port == nullptr || (data == nullptr && length > 0)) return false;
   const int fd = static_cast<int>(h);
-  const COMMTIMEOUTS& t = port->timeouts;
-  const std::uint64_t totalMs =
-      std::uint64_t{t.WriteTotalTimeoutMultiplier} * length + t.WriteTotalTimeoutConstant;
+  const std::uint64_t totalMs = WriteTotalMs(port->timeouts, length);
   const Clock::time_point deadline = DeadlineAfter(totalMs);
 
   while (written < length) {
@@ -461,30 +458,15 @@ bool LinuxSerialPort::WriteFile(HANDLE h, const BYTE* data, DWORD length, DWORD&
   return true;
 }
 
-// Reads as the timeout set says:
-//  - interval MAXDWORD, totals 0: what has arrived, at once (possibly nothing);
-//  - interval MAXDWORD, multiplier MAXDWORD, constant c: what has arrived, or
-//    else the first bytes to arrive within c ms;
-//  - otherwise until length bytes, the total timeout (multiplier * length +
-//    constant; 0 means none) or a gap longer than the interval (0: none)
-//    after the first byte.
-// Bytes beyond length stay queued; a timeout is no failure.
+// Reads as the timeout set says (ReadBoundsOf). Bytes beyond length stay
+// queued; a timeout is no failure.
 bool LinuxSerialPort::ReadFile(HANDLE h, BYTE* buffer, DWORD length, DWORD& read) {
   read = 0;
   const OpenPort* port = Find(h);
   if (port == nullptr || (buffer == nullptr && length > 0)) return false;
   const int fd = static_cast<int>(h);
-  const COMMTIMEOUTS& t = port->timeouts;
-  const bool immediate = t.ReadIntervalTimeout == kMaxDword && t.ReadTotalTimeoutMultiplier == 0 &&
-                         t.ReadTotalTimeoutConstant == 0;
-  const bool firstBytes =
-      t.ReadIntervalTimeout == kMaxDword && t.ReadTotalTimeoutMultiplier == kMaxDword &&
-      t.ReadTotalTimeoutConstant != 0 && t.ReadTotalTimeoutConstant != kMaxDword;
-  const std::uint64_t totalMs = firstBytes ? t.ReadTotalTimeoutConstant
-                                           : std::uint64_t{t.ReadTotalTimeoutMultiplier} * length +
-                                                 t.ReadTotalTimeoutConstant;
+  const auto [immediate, firstBytes, totalMs, intervalMs] = ReadBoundsOf(port->timeouts, length);
   const Clock::time_point deadline = DeadlineAfter(totalMs);
-  const DWORD intervalMs = firstBytes ? 0 : t.ReadIntervalTimeout;
   Clock::time_point lastByte{};
 
   while (read < length) {

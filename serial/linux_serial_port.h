@@ -90,6 +90,10 @@ class LinuxSerialPort : public SerialPort {
   // lock file shows it), mark/space parity or other settings not kept.
   LineCause LastCause() const override { return m_cause; }
 
+  // The COM numbers this line opens; a number may also name a network
+  // serial server, which another line opens.
+  ComPortMap& PortMap() { return m_map; }
+
  private:
   struct OpenPort {
     COMMTIMEOUTS timeouts;

@@ -58,6 +58,37 @@ TEST(ComPortMapTest, OverridesKeepTheirNumbersAndDevicesFillTheRestInFamilyOrder
   }
 }
 
+// A file named COMn holding a network serial server's address makes COMn
+// that server; a file holding anything else is no override, as before.
+TEST(ComPortMapTest, FilesHoldingANetworkAddressAreOverrides) {
+  ScratchRoots scratch;
+  Touch(scratch.Path("dev/ttyUSB0"));
+  const struct {
+    const char* name;
+    const char* text;
+    std::optional<std::string> address;
+  } cases[] = {
+      {"COM5", "rfc2217://192.168.1.20:4001\n", "rfc2217://192.168.1.20:4001"},
+      {"COM6", "  RFC2217://[::1]:2000 \r\n# meters in hall 2\n", "RFC2217://[::1]:2000"},
+      {"COM7", "/dev/ttyUSB0\n", std::nullopt},
+      {"COM8", "", std::nullopt},
+      {"COM9", "telnet://host:23", std::nullopt},
+  };
+  for (const auto& c : cases) Touch(scratch.Path(std::string("ports/") + c.name), c.text);
+
+  ComPortMap map(scratch.Roots());
+  for (const auto& c : cases) {
+    const int n = c.name[3] - '0';
+    EXPECT_EQ(map.Resolve(n), c.address) << c.name;
+  }
+  // Devices take the numbers the files leave: ttyUSB0 is COM1.
+  EXPECT_EQ(map.Resolve(1), scratch.Path("dev/ttyUSB0").string());
+
+  // Written again in place, the file is read again.
+  Touch(scratch.Path("ports/COM7"), "rfc2217://meters.example:4002\n");
+  EXPECT_EQ(map.Resolve(7), "rfc2217://meters.example:4002");
+}
+
 TEST(ComPortMapTest, SeesDevicesAndOverridesThatComeAndGo) {
   ScratchRoots scratch;
   std::filesystem::remove(scratch.Path("ports"));

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <filesystem>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/support/subprocess.h"
@@ -16,3 +18,12 @@ struct SimulatorProcess {
 };
 SimulatorProcess StartSimulatorProcess(const std::string& program,
                                        const std::vector<std::string>& args, const EnvChanges& env);
+
+// Fixed readings for the simulator, and how zlm-read prints them in JSON (the
+// meter sends each with the most decimals eight digits allow).
+extern const std::vector<std::string> kFixedValues;
+extern const std::string kFixedJson;
+
+// The bytes the simulator heard (its traffic log), with the ninth bit it
+// recovered ("mark", "space", "none").
+std::vector<std::pair<int, std::string>> HeardBytes(const std::filesystem::path& log);

@@ -46,7 +46,7 @@ start_simulator() {
     sleep 0.05
   done
   local pty
-  read -r _ pty <"$work/sim.out"
+  read -r _ pty _ <"$work/sim.out"
   [[ -c $pty ]] || { echo "simulator did not start: $(cat "$work/sim.err")" >&2; exit 1; }
   ln -sfn "$pty" "$link"
 }

@@ -25,16 +25,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Fixed readings and how the reader prints them (the meter sends each with
-// the most decimals eight digits allow).
-const std::vector<std::string> kFixedValues = {
-    "--fixed", "--volume-m3",        "1234.5678", "--volume-l",  "98765432",  "--hours",
-    "8760.25", "--flow-m3h",         "12.5",      "--flow-lmin", "208.33333", "--flow-percent",
-    "17.68",   "--nominal-diameter", "50"};
-const std::string kFixedJson =
-    "\"volume_m3\":1234.5678,\"volume_l\":98765432.0,\"hours\":8760.25,\"flow_m3h\":12.5,"
-    "\"flow_lmin\":208.33333,\"flow_percent\":17.68,\"nominal_diameter\":50.0}";
-
 class EndToEndTest : public ::testing::Test {
  protected:
   void TearDown() override { m_simulator.reset(); }
@@ -78,20 +68,6 @@ class EndToEndTest : public ::testing::Test {
 std::vector<std::string> Concat(std::vector<std::string> a, const std::vector<std::string>& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
-}
-
-// The bytes the simulator heard, with the ninth bit it recovered.
-std::vector<std::pair<int, std::string>> HeardBytes(const fs::path& log) {
-  std::vector<std::pair<int, std::string>> heard;
-  std::ifstream in(log);
-  std::string time, direction, hex, bit;
-  for (std::string line; std::getline(in, line);) {
-    std::istringstream words(line);
-    if (words >> time >> direction >> hex >> bit && direction == "rx") {
-      heard.emplace_back(std::stoi(hex, nullptr, 16), bit);
-    }
-  }
-  return heard;
 }
 
 struct AddressCase {

@@ -1,12 +1,15 @@
 // zlm-meter-sim: ZLM meters on a pseudo-terminal, published as a COM port.
-// The first line on stdout is "COMn /dev/pts/N" (for scripts); the traffic
-// log goes to --log or stderr.
+// The first line on stdout is "COMn /dev/pts/N" (for scripts), followed by
+// " rfc2217://127.0.0.1:PORT" with --rfc2217; the traffic log goes to --log
+// or stderr.
 
 #include <signal.h>
+#include <stdlib.h>
 
 #include <CLI/CLI.hpp>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <set>
@@ -17,6 +20,7 @@
 #include "sim/com_link.h"
 #include "sim/meter_server.h"
 #include "sim/meter_values.h"
+#include "sim/ser2net_front.h"
 #include "tools/command_line/command_line.h"
 
 namespace {
@@ -42,6 +46,7 @@ struct Options {
   std::vector<std::string> faults;
   std::uint32_t lateMs = 30;
   std::string logPath;
+  bool rfc2217 = false;
 };
 
 // Each --fault by name and what it does, in the order they are applied (and
@@ -182,6 +187,10 @@ int main(int argc, char** argv) {
       ->capture_default_str()
       ->type_name("MS");
   app.add_option("--log", options.logPath, "Traffic log file (default: stderr)")->type_name("FILE");
+  app.add_flag("--rfc2217", options.rfc2217,
+               "Also serve the line over the network as a serial server would: Debian's ser2net "
+               "(/usr/sbin/ser2net) in RFC 2217 mode on a free port of 127.0.0.1, whose address "
+               "is added to the first line");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -228,7 +237,28 @@ int main(int argc, char** argv) {
   const int com = Publish(roots, options.com, linkTarget);
   if (com == 0) return 1;
 
-  std::printf("COM%d %s\n", com, line->SlavePath().c_str());
+  // ser2net's configuration, pid file and output live in a directory of
+  // their own, removed at the end.
+  std::string serverDir;
+  std::unique_ptr<Ser2netFront> server;
+  if (options.rfc2217) {
+    serverDir = (std::filesystem::temp_directory_path() / "zlm-meter-sim-XXXXXX").string();
+    if (::mkdtemp(serverDir.data()) != nullptr) {
+      server = std::make_unique<Ser2netFront>(serverDir, line->SlavePath());
+    }
+    if (!server || !server->Start()) {
+      std::fprintf(stderr, "zlm-meter-sim: ser2net did not start%s%s\n", server ? ": " : "",
+                   server ? server->Output().c_str() : "");
+      server.reset();
+      std::error_code ignored;
+      std::filesystem::remove_all(serverDir, ignored);
+      RemoveComLink(roots.portDir, com, linkTarget);
+      return 1;
+    }
+  }
+
+  std::printf("COM%d %s%s\n", com, line->SlavePath().c_str(),
+              server ? (" " + server->Url()).c_str() : "");
   std::fflush(stdout);
   std::string addresses;
   for (const int a : options.addresses) addresses += " " + std::to_string(a);
@@ -246,6 +276,11 @@ int main(int argc, char** argv) {
     server.Run([] { return g_stopSignal != 0; }, &waitMask);
   }
 
+  if (server) {
+    server.reset();
+    std::error_code ignored;
+    std::filesystem::remove_all(serverDir, ignored);
+  }
   RemoveComLink(roots.portDir, com, linkTarget);
   if (logFile != stderr) std::fclose(logFile);
   std::fprintf(stderr, "zlm-meter-sim: stopped, COM%d removed\n", com);

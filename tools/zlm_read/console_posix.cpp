@@ -7,8 +7,8 @@
 #include "tools/zlm_read/console.h"
 
 const char kPortHelp[] =
-    "COMn (through the same COM mapping as the window's port list) or a device path such as "
-    "/dev/ttyUSB0";
+    "COMn (through the same COM mapping as the window's port list), a device path such as "
+    "/dev/ttyUSB0, or a network serial server (RFC 2217) as rfc2217://HOST:PORT";
 const char kStopHelp[] = "Ctrl+C or SIGTERM";
 
 namespace {

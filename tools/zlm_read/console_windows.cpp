@@ -6,7 +6,9 @@
 #include "platform/windows_api.h"
 #include "tools/zlm_read/console.h"
 
-const char kPortHelp[] = "COMn, the system's own port number (COM1..COM255)";
+const char kPortHelp[] =
+    "COMn, the system's own port number (COM1..COM255), or a network serial server (RFC 2217) "
+    "as rfc2217://HOST:PORT";
 const char kStopHelp[] = "Ctrl+C or Ctrl+Break";
 
 namespace {

@@ -7,7 +7,7 @@
 //   Creates READY_FILE once its (hidden) window is on the desktop, then
 //   waits for messages until the Wine server ends it.
 
-#include <windows.h>
+#include "platform/windows_api.h"
 
 #include <cstdio>
 

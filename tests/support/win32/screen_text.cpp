@@ -1,6 +1,6 @@
 #include "tests/support/win32/screen_text.h"
 
-#include <windows.h>
+#include "platform/windows_api.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 // program without a word.
 
 #include <gtest/gtest.h>
-#include <windows.h>
+#include "platform/windows_api.h"
 
 #include <chrono>
 #include <condition_variable>

@@ -3,7 +3,7 @@
 // case and the box's texts.
 
 #include <gtest/gtest.h>
-#include <windows.h>
+#include "platform/windows_api.h"
 
 TEST(WindowWatchProbe, BoxNobodyAnswers) {
   MessageBoxW(nullptr, L"Порты заняты", L"Error", MB_ICONERROR);
