@@ -230,6 +230,10 @@ int main(int argc, char** argv) {
     }
   }
   line.CloseHandle(h);
-  sinks.clear();  // the broker hears "offline" after the last reading
+  // The broker hears "offline" after the last reading. A reading that did
+  // not reach it fails a run of a given length.
+  for (const auto& sink : sinks) {
+    if (!sink->Close() && !forever) exitCode = kExitReadFailed;
+  }
   return exitCode;
 }

@@ -16,7 +16,9 @@ struct MqttMessage {
 //   <prefix>/<port>/status              online/offline, retained
 //   <prefix>/<port>/dropped             readings dropped from a full queue, retained
 //   <prefix>/<port>/<address>/state     each reading, the JSON of --format json
-//   <prefix>/<port>/<address>/error     the meter's last failure, retained
+//   <prefix>/<port>/<address>/error     the meter's last failure, retained;
+//                                       emptied (cleared) once it reads again
+//   <prefix>/<port>/<address>/status    online while the meter answers, retained
 // <port> is one topic level: the last component of the port's path (COM2,
 // ttyUSB0), with the characters topics reserve ('+', '#') and controls as '_'.
 class MqttTopics {
@@ -28,6 +30,9 @@ class MqttTopics {
   std::string Dropped() const { return m_base + "/dropped"; }
   std::string State(int address) const { return m_base + "/" + std::to_string(address) + "/state"; }
   std::string Error(int address) const { return m_base + "/" + std::to_string(address) + "/error"; }
+  std::string MeterStatus(int address) const {
+    return m_base + "/" + std::to_string(address) + "/status";
+  }
 
  private:
   std::string m_portLevel;
@@ -36,10 +41,14 @@ class MqttTopics {
 
 MqttMessage StateMessage(const MqttTopics& topics, const MeterCycle& cycle);
 MqttMessage ErrorMessage(const MqttTopics& topics, const MeterFailure& failure);
+// The empty retained message that takes a meter's error away.
+MqttMessage ClearedErrorMessage(const MqttTopics& topics, int address);
+MqttMessage MeterStatusMessage(const MqttTopics& topics, int address, bool online);
 
 // Home Assistant MQTT discovery: one retained sensor config per parameter of
 // each meter, under <discoveryPrefix>/sensor/<node>/<key>/config, where node
-// is zlm_<port>_<address>.
+// is zlm_<port>_<address>. A sensor is available while both the reader and
+// its meter say "online".
 std::vector<MqttMessage> DiscoveryMessages(const MqttTopics& topics, const std::string& port,
                                            const std::vector<int>& addresses,
                                            const std::string& discoveryPrefix);

@@ -23,4 +23,7 @@ class ReadingSink {
   virtual ~ReadingSink() = default;
   virtual void Read(const MeterCycle& cycle) = 0;
   virtual void Failed(const MeterFailure& failure) = 0;
+  // Ends the sink's work (a broker hears what is still queued); false when
+  // something it was given never reached its destination.
+  virtual bool Close() { return true; }
 };
