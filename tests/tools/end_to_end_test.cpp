@@ -339,6 +339,7 @@ TEST_P(StopsOnSignal, WithinOneCycleAndThePortIsReleased) {
 INSTANTIATE_TEST_SUITE_P(Cases, StopsOnSignal,
                          ::testing::Values(StopCase{"TermShorterThanACycle", SIGTERM, "0.3"},
                                            StopCase{"IntShorterThanACycle", SIGINT, "0.3"},
+                                           StopCase{"HupShorterThanACycle", SIGHUP, "0.3"},
                                            StopCase{"TermLongerThanACycle", SIGTERM, "1.5"},
                                            // A year between cycles: no overflow in the schedule.
                                            StopCase{"IntYear", SIGINT, "31536000"}),
