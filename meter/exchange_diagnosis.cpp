@@ -97,6 +97,10 @@ std::string DescribeExchange(const ReceiveResult& received) {
 std::string ExplainFailedRead(SerialPort& port, HANDLE h, const ReceiveResult& received,
                               const ExchangeResult& result, const std::string& portName) {
   const char* error = result.error;
+  // Whatever step failed, a device that went away is the reason.
+  if (port.LastCause().kind == CauseKind::kLineLost) {
+    return ExplainCause(port.LastCause(), portName);
+  }
   if (Is(error, kMsgApplyMarkMode) || Is(error, kMsgApplySpaceMode)) {
     const std::string cause = ExplainCause(port.LastCause(), portName);
     return cause.empty() ? "hint: the adapter refused the line settings" : cause;

@@ -53,6 +53,10 @@ std::string ExplainCause(const LineCause& cause, const std::string& port) {
              "whose driver supports it (CMSPAR)";
     case CauseKind::kSettingsNotKept:
       return "cause: " + device + " did not keep 9600 baud, 8 data bits, 1 stop bit";
+    case CauseKind::kLineLost:
+      return "cause: " + device + " went away" +
+             (cause.detail.empty() ? std::string() : " (" + cause.detail + ")") +
+             ": the adapter was unplugged or its other end (a network line, a simulator) ended";
   }
   return {};
 }

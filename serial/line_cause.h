@@ -12,7 +12,8 @@ enum class CauseKind {
   kPermission,      // the user may not open the device
   kBusy,            // another program holds the device
   kParityNotKept,   // the adapter dropped mark or space parity
-  kSettingsNotKept  // the line refused or dropped other settings
+  kSettingsNotKept,  // the line refused or dropped other settings
+  kLineLost          // the device went away under an open port (unplugged, hung up, I/O error)
 };
 
 struct LineCause {

@@ -110,7 +110,9 @@ SimSerialPort::Port* SimSerialPort::Live(HANDLE h) {
   const auto handle = handles_.find(h);
   if (handle == handles_.end()) return nullptr;
   Port& port = ports_[handle->second.port];
-  return port.present && port.generation == handle->second.generation ? &port : nullptr;
+  if (port.present && port.generation == handle->second.generation) return &port;
+  cause_ = {.kind = CauseKind::kLineLost, .detail = "unplugged"};
+  return nullptr;
 }
 
 HANDLE SimSerialPort::CreateFile(const std::string& path) {

@@ -230,7 +230,8 @@ TEST_F(EndToEndTest, SimulatorNeverReplacesAnotherLink) {
 
 TEST_F(EndToEndTest, SimulatorRefusesABadCommandLineWithTwo) {
   const std::vector<std::vector<std::string>> badLines = {
-      {"--address", "40"}, {"--fault", "nonsense"}, {"--com", "x"}, {"--no-such-option"}};
+      {"--address", "40"},         {"--fault", "nonsense"},  {"--com", "x"},
+      {"--silent-meter", "4@9-3"}, {"--silent-meter", "40"}, {"--no-such-option"}};
   for (const std::vector<std::string>& args : badLines) {
     const RunResult sim = RunProgram(Concat({ZLM_METER_SIM}, args), Env());
     EXPECT_EQ(sim.exitCode, 2) << args.front() << ": " << sim.err;

@@ -7,9 +7,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/subprocess.h"
@@ -37,9 +40,12 @@ class UnattendedTest : public ::testing::Test {
 
   EnvChanges Env() const { return {{"XDG_CONFIG_HOME", m_dir.string()}}; }
 
-  void StartSimulator(const std::vector<std::string>& addresses) {
+  // extra: more of the simulator's options (--com, --silent-meter).
+  void StartSimulator(const std::vector<std::string>& addresses,
+                      const std::vector<std::string>& extra = {}) {
     std::vector<std::string> argv = {ZLM_METER_SIM, "--log", "/dev/null"};
     for (const std::string& a : addresses) argv.insert(argv.end(), {"--address", a});
+    argv.insert(argv.end(), extra.begin(), extra.end());
     m_simulator = std::make_unique<Subprocess>(argv, Env());
     const std::optional<std::string> first = m_simulator->ReadLine(kProcessLimit);
     ASSERT_TRUE(first.has_value()) << m_simulator->Err();
@@ -69,6 +75,39 @@ class UnattendedTest : public ::testing::Test {
 };
 
 std::string Quoted(const std::string& text) { return "'" + text + "'"; }
+
+std::size_t Occurrences(const std::string& text, const std::string& part) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
+// A CSV row's meter and time (seconds of the day, from its timestamp).
+struct Row {
+  int address = -1;
+  double seconds = 0;
+};
+
+Row RowOf(const std::string& line) {
+  Row row;
+  int h = 0;
+  int m = 0;
+  double sec = 0;
+  char port[64] = {};
+  if (std::sscanf(line.c_str(), "%*4d-%*2d-%*2dT%d:%d:%lf%*6[^,],%63[^,],%d", &h, &m, &sec, port,
+                  &row.address) == 5) {
+    row.seconds = h * 3600 + m * 60 + sec;
+  }
+  return row;
+}
+
+// Seconds from one row to the next, across midnight too.
+double Gap(const Row& from, const Row& to) {
+  const double gap = to.seconds - from.seconds;
+  return gap < 0 ? gap + 86400 : gap;
+}
 
 // `| head -1`: the reader ends when the pipe closes, with 0, its port
 // closed and its lock file removed.
@@ -139,5 +178,101 @@ INSTANTIATE_TEST_SUITE_P(Readers, TraceToFifo,
                                            TraceCase{"Stalled", FifoReader::kStalled},
                                            TraceCase{"GoesAway", FifoReader::kGoesAway}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The simulator killed, and started again on the same COM number while the
+// reader waits: reading resumes within two backoff steps, and each change is
+// one line on stderr.
+TEST_F(UnattendedTest, LineComesBackByItself) {
+  StartSimulator({"4"}, {"--com", "7"});
+  Subprocess reader(
+      {ZLM_READ, "--port", "COM7", "--address", "4", "--interval", "0.5", "--format", "csv"},
+      Env());
+  for (int rows = 0; rows < 3; ++rows) {
+    ASSERT_TRUE(reader.ReadLine(kProcessLimit).has_value()) << reader.Err();
+  }
+  m_simulator->Signal(SIGKILL);
+  m_simulator->Wait(kProcessLimit);
+  m_simulator.reset();
+  // Away for longer than the first backoff step (1 s, then 2 s).
+  std::this_thread::sleep_for(2500ms);
+  StartSimulator({"4"}, {"--com", "7"});
+  ASSERT_EQ(m_com, "COM7");
+  const auto back = std::chrono::steady_clock::now();
+  const std::optional<std::string> next = reader.ReadLine(kProcessLimit);
+  const auto took = std::chrono::steady_clock::now() - back;
+  ASSERT_TRUE(next.has_value()) << reader.Err();
+  EXPECT_EQ(RowOf(*next).address, 4) << *next;
+  // The next attempt is at most 4 s away, the one after it 8 s.
+  EXPECT_LT(took, 4s + 8s);
+  reader.Signal(SIGTERM);
+  EXPECT_EQ(reader.Wait(kProcessLimit), 1) << reader.Err();  // readings failed meanwhile
+  const std::string& err = reader.Err();
+  EXPECT_EQ(Occurrences(err, "zlm-read: COM7 lost; opening it again in 1 s"), 1u) << err;
+  EXPECT_EQ(Occurrences(err, "zlm-read: COM7 open again after"), 1u) << err;
+  EXPECT_NE(err.find("went away"), std::string::npos) << err;
+  EXPECT_EQ(err.find("did not keep 9600 baud"), std::string::npos) << err;
+}
+
+// A meter silent for 30 s among two good ones: the good ones keep their
+// interval within 5 %, the silent one is asked less often, and every cycle
+// again once it answers.
+TEST_F(UnattendedTest, SilentMeterDoesNotHoldUpTheOthers) {
+  StartSimulator({"2", "4", "6"}, {"--silent-meter", "4@2-32"});
+  constexpr double kInterval = 2.0;
+  Subprocess reader(
+      {ZLM_READ, "--port", m_com, "--address", "2,4,6", "--interval", "2", "--format", "csv"},
+      Env());
+  ASSERT_TRUE(reader.ReadLine(kProcessLimit).has_value()) << reader.Err();  // the header
+  std::map<int, std::vector<Row>> rows;
+  while (rows[4].size() < 2) {  // meter 4 before its silence, and once it answers again
+    const std::optional<std::string> line = reader.ReadLine(kProcessLimit);
+    ASSERT_TRUE(line.has_value()) << reader.Err();
+    const Row row = RowOf(*line);
+    rows[row.address].push_back(row);
+    ASSERT_LT(rows[2].size(), 40u) << "meter 4 never came back: " << reader.Err();
+  }
+  reader.Signal(SIGTERM);
+  reader.Wait(kProcessLimit);
+  // From the third pass on (the first after 4 failed has them in their new order).
+  for (const int good : {2, 6}) {
+    SCOPED_TRACE(good);
+    const std::vector<Row>& r = rows[good];
+    ASSERT_GE(r.size(), 15u);
+    for (std::size_t i = 3; i < r.size(); ++i) {
+      EXPECT_NEAR(Gap(r[i - 1], r[i]), kInterval, kInterval * 0.05) << i;
+    }
+  }
+  const std::string& err = reader.Err();
+  EXPECT_NE(err.find("address 4 failed 3 times in a row: asked every 2nd cycle"), std::string::npos)
+      << err;
+  EXPECT_NE(err.find("address 4 answers again: asked every cycle"), std::string::npos) << err;
+  // Asked far fewer than the 15 times of its silence.
+  EXPECT_LE(Occurrences(err, "address 4: No answer from ZLM"), 8u) << err;
+}
+
+// Stopped for several intervals and continued: the cycles it missed are
+// skipped, not caught up back to back.
+TEST_F(UnattendedTest, MissedCyclesAreSkipped) {
+  StartSimulator({"4"});
+  Subprocess reader(
+      {ZLM_READ, "--port", m_com, "--address", "4", "--interval", "1.5", "--format", "csv"}, Env());
+  for (int rows = 0; rows < 3; ++rows) {
+    ASSERT_TRUE(reader.ReadLine(kProcessLimit).has_value()) << reader.Err();
+  }
+  reader.Signal(SIGSTOP);
+  std::this_thread::sleep_for(5s);  // the stall: three cycles' starts pass
+  reader.Signal(SIGCONT);
+  std::vector<Row> after;
+  for (int rows = 0; rows < 4; ++rows) {
+    const std::optional<std::string> line = reader.ReadLine(kProcessLimit);
+    ASSERT_TRUE(line.has_value()) << reader.Err();
+    after.push_back(RowOf(*line));
+  }
+  reader.Signal(SIGTERM);
+  reader.Wait(kProcessLimit);
+  for (std::size_t i = 1; i < after.size(); ++i) {
+    EXPECT_GT(Gap(after[i - 1], after[i]), 1.0) << i;  // back to back would be 0.44 s
+  }
+}
 
 }  // namespace

@@ -23,6 +23,8 @@
 #include "serial/port_discovery.h"
 #include "tools/zlm_read/address_list.h"
 #include "tools/zlm_read/console.h"
+#include "tools/zlm_read/line_keeper.h"
+#include "tools/zlm_read/meter_pacing.h"
 #include "tools/zlm_read/print_sink.h"
 #include "tools/zlm_read/scan.h"
 #include "ui/framework/number_text.h"
@@ -70,6 +72,17 @@ std::chrono::steady_clock::time_point CycleStart(std::chrono::steady_clock::time
   return start + period * cycle;
 }
 
+// The first cycle that starts at now or later, and not before earliest:
+// after a stall (the process stopped, the machine suspended, a long
+// failure) the cycles whose start has passed are skipped, not caught up.
+long NextCycle(std::chrono::steady_clock::time_point start, std::chrono::nanoseconds period,
+               std::chrono::steady_clock::time_point now, long earliest) {
+  if (now <= start) return earliest;
+  const auto passed = std::chrono::duration_cast<std::chrono::nanoseconds>(now - start);
+  const long due = static_cast<long>((passed + period - std::chrono::nanoseconds(1)) / period);
+  return std::max(earliest, due);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -81,6 +94,7 @@ int main(int argc, char** argv) {
   std::string format = "table";
   bool scan = false;
   std::string tracePath;
+  int slowAfter = 3;
 
   CLI::App app{
       "Reads the seven parameters of ZLM flow meters (volume m3 and l, hours, flow m3/h,\n"
@@ -88,7 +102,10 @@ int main(int argc, char** argv) {
       "Reads once by default; --interval repeats every SECONDS (until Ctrl+C, or --count\n"
       "cycles); --count alone repeats with the window's period of 2 s. With several\n"
       "addresses each cycle reads the meters in turn; a meter that fails is reported and\n"
-      "the others are read on.\n\n"
+      "the others are read on (see --slow-after). A cycle whose start has passed (the\n"
+      "reader was stopped, or a cycle took longer) is skipped, not caught up. When the\n"
+      "port's device goes away (unplugged, hung up), the port is opened again by its\n"
+      "name after 1 s, then twice as long each time, up to every 60 s.\n\n"
       "Exit codes: 0 every reading succeeded; 1 a reading failed (its message on stderr: e.g.\n"
       "\"No answer from ZLM\", \"SetCommState M1 error\", \"Error reading (mnogitel>8)\");\n"
       "2 bad command line; 3 \"Incorrect Adres ZLM\" (address not 0..31 or 255);\n"
@@ -115,6 +132,12 @@ int main(int argc, char** argv) {
           ""))
       ->type_name("SECONDS");
   app.add_option("--count", count, "Number of cycles")->check(CLI::Range(1, 1 << 30));
+  app.add_option("--slow-after", slowAfter,
+                 "A meter that fails K times in a row is asked every 2nd cycle, then every 4th "
+                 "... up to every 16th, until it answers again; 0: every cycle regardless")
+      ->check(CLI::Range(0, 1000))
+      ->capture_default_str()
+      ->type_name("K");
   CLI::Option* formatOption =
       app.add_option("--format", format,
                      "Output: table, csv (with a header line), json (one line per reading) or "
@@ -173,34 +196,31 @@ int main(int argc, char** argv) {
   if (!traced.Error().empty())
     std::fprintf(stderr, "zlm-read: no trace: %s\n", traced.Error().c_str());
   SerialPort& line = traced.Line();
-  const HANDLE h = line.CreateFile(DevicePathOf(port));
-  if (h == INVALID_HANDLE_VALUE) {
-    Fail(kMsgNoFreePort, kExitNoPort);
-    PrintExplanation(ExplainCause(line.LastCause(), port));
-    return kExitNoPort;
-  }
-  ApplyBaseline(line, h);
-
-  if (scan) {
-    const int scanExit = RunScan(line, h, port, output, [&stop] {
-      return stop.WaitUntil(std::chrono::steady_clock::now());
-    });
-    line.CloseHandle(h);
-    return scanExit;
-  }
-
   // The terminal shows the readings unless they go to a broker alone.
   std::vector<std::unique_ptr<ReadingSink>> sinks;
+  LineKeeper keeper(line, port, [&sinks](bool open, const std::string& text) {
+    std::fprintf(stderr, "zlm-read: %s\n", text.c_str());
+    std::fflush(stderr);
+    for (const auto& sink : sinks) sink->LineChanged(open, text);
+  });
+  if (!keeper.Open()) {
+    Fail(kMsgNoFreePort, kExitNoPort);
+    PrintExplanation(keeper.Cause());
+    return kExitNoPort;
+  }
+
+  if (scan) {
+    return RunScan(line, keeper.Handle(), port, output,
+                   [&stop] { return stop.WaitUntil(std::chrono::steady_clock::now()); });
+  }
+
   const bool severalMeters = addresses.addresses.size() > 1;
 #ifdef ZLM_WITH_MQTT
   if (!mqtt.url.empty()) {
     std::string error;
     std::unique_ptr<ReadingSink> sink =
         MakeMqttSink(mqtt, port, addresses.addresses, stderr, error);
-    if (!sink) {
-      line.CloseHandle(h);
-      return Fail(error.c_str(), kExitUsage);
-    }
+    if (!sink) return Fail(error.c_str(), kExitUsage);
     sinks.push_back(std::move(sink));
   }
 #endif
@@ -209,27 +229,58 @@ int main(int argc, char** argv) {
   }
 
   int exitCode = kExitOk;
+  MeterPacing pacing(addresses.addresses, slowAfter);
+  const auto note = [](const std::string& text) {
+    if (text.empty()) return;
+    std::fprintf(stderr, "zlm-read: %s\n", text.c_str());
+    std::fflush(stderr);
+  };
+  // Every meter not read because the line is away fails with what the
+  // last attempt to open it said.
+  const auto lineDown = [&](const std::vector<int>& meters) {
+    exitCode = kExitReadFailed;
+    for (const int address : meters) {
+      const MeterFailure failure{
+          std::chrono::system_clock::now(), port, address, kMsgNoFreePort, keeper.Cause(), true};
+      for (const auto& sink : sinks) sink->Failed(failure);
+    }
+  };
   const auto start = std::chrono::steady_clock::now();
-  for (long cycle = 0; forever || cycle < count; ++cycle) {
-    if (stop.WaitUntil(CycleStart(start, period, cycle))) break;
-    for (const int address : addresses.addresses) {
-      // A stop request is taken between meters too; the meter in progress is finished.
-      if (address != addresses.addresses.front() && stop.Pending()) break;
-      const auto time = std::chrono::system_clock::now();
-      CycleResult result = ReadAllParameters(line, h, address);
-      if (result.error) {
+  long slot = 0;
+  for (long pass = 0; forever || pass < count; ++pass) {
+    if (stop.WaitUntil(CycleStart(start, period, slot))) break;
+    if (!keeper.Ready(std::chrono::steady_clock::now())) {
+      lineDown(addresses.addresses);
+    } else {
+      const std::vector<int> order = pacing.Pass(pass);
+      for (std::size_t i = 0; i < order.size(); ++i) {
+        const int address = order[i];
+        // A stop request is taken between meters too; the meter in progress is finished.
+        if (i > 0 && stop.Pending()) break;
+        const auto time = std::chrono::system_clock::now();
+        const HANDLE h = keeper.Handle();
+        CycleResult result = ReadAllParameters(line, h, address);
+        if (!result.error) {
+          note(pacing.Answered(address, pass));
+          const MeterCycle reading{time, port, address, std::move(result.readings)};
+          for (const auto& sink : sinks) sink->Read(reading);
+          continue;
+        }
         exitCode = kExitReadFailed;
         const MeterFailure failure{
             time, port, address, result.error,
             ExplainFailedRead(line, h, result.failedReceived, result.failedExchange, port)};
         for (const auto& sink : sinks) sink->Failed(failure);
-        continue;
+        // The line's loss is no fault of the meters; the rest wait for it.
+        if (keeper.CheckLost(std::chrono::steady_clock::now())) {
+          lineDown({order.begin() + static_cast<std::ptrdiff_t>(i) + 1, order.end()});
+          break;
+        }
+        note(pacing.Failed(address, pass));
       }
-      const MeterCycle reading{time, port, address, std::move(result.readings)};
-      for (const auto& sink : sinks) sink->Read(reading);
     }
+    slot = NextCycle(start, period, std::chrono::steady_clock::now(), slot + 1);
   }
-  line.CloseHandle(h);
   // The broker hears "offline" after the last reading. A reading that did
   // not reach it fails a run of a given length.
   for (const auto& sink : sinks) {

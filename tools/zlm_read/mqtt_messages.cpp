@@ -69,6 +69,14 @@ MqttMessage MeterStatusMessage(const MqttTopics& topics, int address, bool onlin
   return {topics.MeterStatus(address), online ? "online" : "offline", true};
 }
 
+MqttMessage LineMessage(const MqttTopics& topics, std::chrono::system_clock::time_point time,
+                        bool open, const std::string& text) {
+  const nlohmann::ordered_json object = {
+      {"time", FormatTimestamp(time)}, {"open", open}, {"message", text}};
+  return {topics.Line(), object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace),
+          true};
+}
+
 std::vector<MqttMessage> DiscoveryMessages(const MqttTopics& topics, const std::string& port,
                                            const std::vector<int>& addresses,
                                            const std::string& discoveryPrefix) {

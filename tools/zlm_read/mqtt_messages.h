@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@ struct MqttMessage {
 // The topics of one port under a prefix:
 //   <prefix>/<port>/status              online/offline, retained
 //   <prefix>/<port>/dropped             readings dropped from a full queue, retained
+//   <prefix>/<port>/line                whether the port is open, once it was lost, retained
 //   <prefix>/<port>/<address>/state     each reading, the JSON of --format json
 //   <prefix>/<port>/<address>/error     the meter's last failure, retained;
 //                                       emptied (cleared) once it reads again
@@ -28,6 +30,7 @@ class MqttTopics {
   const std::string& PortLevel() const { return m_portLevel; }
   std::string Status() const { return m_base + "/status"; }
   std::string Dropped() const { return m_base + "/dropped"; }
+  std::string Line() const { return m_base + "/line"; }
   std::string State(int address) const { return m_base + "/" + std::to_string(address) + "/state"; }
   std::string Error(int address) const { return m_base + "/" + std::to_string(address) + "/error"; }
   std::string MeterStatus(int address) const {
@@ -44,6 +47,9 @@ MqttMessage ErrorMessage(const MqttTopics& topics, const MeterFailure& failure);
 // The empty retained message that takes a meter's error away.
 MqttMessage ClearedErrorMessage(const MqttTopics& topics, int address);
 MqttMessage MeterStatusMessage(const MqttTopics& topics, int address, bool online);
+// {"time":..., "open":false, "message":"COM7 lost; ..."}
+MqttMessage LineMessage(const MqttTopics& topics, std::chrono::system_clock::time_point time,
+                        bool open, const std::string& text);
 
 // Home Assistant MQTT discovery: one retained sensor config per parameter of
 // each meter, under <discoveryPrefix>/sensor/<node>/<key>/config, where node

@@ -43,6 +43,9 @@ class MqttSink final : public ReadingSink {
       meter.online = false;
     }
   }
+  void LineChanged(bool open, const std::string& text) override {
+    m_publisher.Publish(LineMessage(m_topics, std::chrono::system_clock::now(), open, text));
+  }
   bool Close() override {
     m_publisher.Stop();
     return m_publisher.Undelivered() == 0;

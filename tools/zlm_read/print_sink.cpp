@@ -8,6 +8,8 @@ void PrintSink::Read(const MeterCycle& cycle) {
 }
 
 void PrintSink::Failed(const MeterFailure& failure) {
+  // While the port is away the one line about its loss says it all.
+  if (failure.lineDown) return;
   if (m_severalMeters) std::fprintf(m_err, "address %d: ", failure.address);
   std::fprintf(m_err, "%s\n", failure.message.c_str());
   if (!failure.cause.empty()) std::fprintf(m_err, "%s\n", failure.cause.c_str());

@@ -14,6 +14,8 @@ struct MeterFailure {
   // The line that explains it, "cause: ..." or "hint: ...", as zlm-read
   // prints it after the message; empty when there is nothing to add.
   std::string cause;
+  // The meter was not asked: the port is away (its loss was reported once).
+  bool lineDown = false;
 };
 
 // Where zlm-read's readings go: the terminal, a broker. Each meter's cycle
@@ -23,6 +25,9 @@ class ReadingSink {
   virtual ~ReadingSink() = default;
   virtual void Read(const MeterCycle& cycle) = 0;
   virtual void Failed(const MeterFailure& failure) = 0;
+  // The port was lost (open false) or is open again; text says so for a
+  // person.
+  virtual void LineChanged(bool /*open*/, const std::string& /*text*/) {}
   // Ends the sink's work (a broker hears what is still queued); false when
   // something it was given never reached its destination.
   virtual bool Close() { return true; }
