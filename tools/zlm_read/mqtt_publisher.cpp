@@ -128,12 +128,20 @@ void MqttPublisher::ReportDropped() {
 
 void MqttPublisher::Run() {
   auto retry = kFirstRetry;
-  while (!Stopping()) {
+  for (;;) {
     const bool established = Connection();
     if (established) retry = kFirstRetry;
     std::unique_lock lock(m_mutex);
-    if (m_stopping) break;
+    if (m_stopping) break;  // the connection saw it and delivered what it could
     m_wake.wait_for(lock, retry, [this] { return m_stopping; });
+    if (m_stopping) {
+      // Stopped while waiting to try again (the broker may be back by
+      // now): one last attempt, within the drain limit, for what waits.
+      if (m_queue.Empty()) break;
+      lock.unlock();
+      Connection();
+      break;
+    }
     if (!established) retry = std::min(retry * 2, kLastRetry);
   }
 }

@@ -49,8 +49,9 @@ class MqttPublisher {
 
   void Publish(MqttMessage message);
   // While connected, or while a connection is under way, delivers what is
-  // queued (for up to 5 s), publishes "offline" and disconnects; then ends
-  // the thread. Idempotent.
+  // queued (for up to 5 s), publishes "offline" and disconnects; while
+  // waiting to try again, tries once more at once when messages wait. Then
+  // ends the thread. Idempotent.
   void Stop();
   // After Stop: the messages that never reached the broker (left in the
   // queue, dropped from it, denied by the broker, refused by libmosquitto).
