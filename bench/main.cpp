@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "bench/simulator_thread.h"
+#include "meter/read_exchange.h"
 #include "meter/reading_cycle.h"
 #include "serial/linux_serial_port.h"
 #include "serial/port_discovery.h"
@@ -34,11 +35,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr double kFixedWaitsMs = 434.0;  // 7 exchanges x 62 ms
+constexpr double kFixedWaitsMs = static_cast<double>(kParameters.size() * kExchangeWaitMs);
 constexpr double kCycleGoal = 1.02;
 constexpr double kScanGoalMs = 20.0;
-// The waits of one successful exchange, in order.
-constexpr DWORD kExchangeWaits[] = {10, 1, 10, 10, 1, 10, 10, 10};
 
 double MsSince(Clock::time_point start) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
@@ -70,7 +69,7 @@ bool BenchCycle(LinuxSerialPort& line, HANDLE h, int cycles) {
 
     start = Clock::now();
     for (size_t p = 0; p < kParameters.size(); ++p) {
-      for (const DWORD ms : kExchangeWaits) line.Sleep(ms);
+      for (const DWORD ms : kExchangeWaitsMs) line.Sleep(ms);
     }
     waitsMs.push_back(MsSince(start));
   }
@@ -133,8 +132,17 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "zlm-bench: cannot make a scratch directory\n");
     return 1;
   }
+  // Empty device, sysfs and lock directories too: the scan then maps and
+  // tries every COM number as usual, but the only device it can open is the
+  // simulator's, never one of this machine's own serial ports.
   PortRoots roots = DefaultPortRoots();
   roots.portDir = scratch + "/ports";
+  roots.devDir = scratch + "/dev";
+  roots.sysDir = scratch + "/sys";
+  roots.lockDir = scratch + "/lock";
+  for (const std::string& dir : {roots.devDir, roots.sysDir, roots.lockDir}) {
+    std::filesystem::create_directory(dir);
+  }
 
   int status = 0;
   {

@@ -2,12 +2,10 @@
 
 #include <functional>
 #include <optional>
-#include <string>
 #include <vector>
 
 #include "meter/exchange_diagnosis.h"
 #include "meter/reading_cycle.h"
-#include "meter/reading_output.h"
 
 // Finding the meters on a line: every bus address asked once for the
 // nominal diameter.
@@ -35,14 +33,3 @@ std::vector<ScanRow> ScanBus(SerialPort& port, HANDLE h,
 
 // Addresses whose meter answered in full.
 std::vector<int32_t> MetersFound(const std::vector<ScanRow>& rows);
-
-// Table (with a heading), CSV (with a header line) or one JSON object per
-// address; each row ends in a newline.
-std::string FormatScan(OutputFormat format, const std::vector<ScanRow>& rows);
-
-// "meters found: 3, 7" or "meters found: none".
-std::string FoundLine(const std::vector<ScanRow>& rows);
-
-// When no meter answered: what the whole line showed, as a "cause: " or
-// "hint: " line naming the port as the user wrote it; empty otherwise.
-std::string ExplainEmptyScan(const std::vector<ScanRow>& rows, const std::string& portName);

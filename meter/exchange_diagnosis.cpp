@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "meter/reading_output.h"
+#include "meter/reading_cycle.h"
 #include "serial/tracing_serial_port.h"
 
 namespace {

@@ -34,6 +34,11 @@ DecodedResponse DecodeResponse(const ReceiveBlock& block, int shift) {
   return {value, at(5)};
 }
 
+ResponseBytes EncodeResponse(int32_t value, int32_t position) {
+  return {EncodeBcd(position), EncodeBcd(value / 1'000'000), EncodeBcd(value / 10'000 % 100),
+          EncodeBcd(value / 100 % 100), EncodeBcd(value % 100)};
+}
+
 double ScaleValue(double raw, int32_t position) {
   assert(position >= 0);
   int64_t divisor = 1;

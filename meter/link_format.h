@@ -46,6 +46,11 @@ struct DecodedResponse {
 };
 DecodedResponse DecodeResponse(const ReceiveBlock& block, int shift);
 
+// R2..R6 as a meter sends them: P, then N's eight digits in four BCD bytes.
+using ResponseBytes = std::array<BYTE, 5>;
+// What DecodeResponse reads back: value 0..99 999 999, position 0..99.
+ResponseBytes EncodeResponse(int32_t value, int32_t position);
+
 // P counts the digits of N before the decimal point; more than this is a
 // failed read.
 inline constexpr int32_t kMaxPosition = 8;

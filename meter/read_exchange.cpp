@@ -1,18 +1,11 @@
 #include "meter/read_exchange.h"
 
-int32_t g_nReadStatus = 0;
-
 DCB& TransactionSettings() {
   static DCB settings{};
   return settings;
 }
 
 namespace {
-
-// Lets the line finish a byte (about 1.15 ms at 9600 baud) and settle after
-// a change of settings.
-constexpr DWORD kSettleMs = 10;
-constexpr DWORD kByteMs = 1;
 
 // Each step gives nullptr or the message of its failure.
 const char* ApplyMode(SerialPort& port, HANDLE h, const char* mode, const char* parseError,

@@ -1,19 +1,20 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <numeric>
 
 #include "meter/link_format.h"
 #include "serial/serial_port.h"
 
 // One request/response exchange with the meter for one parameter code on an
 // open port. The exchange shows nothing: it reports the failing step's
-// message and leaves ReadStatus, timers and message boxes to its caller.
-// Callers check the address with IsValidMeterAddress first.
+// message in its result and leaves any status, timers and message boxes to
+// its caller. Callers check the address with IsValidMeterAddress first.
 
-// ReadStatus: 0 when the last transaction succeeded, READ_FAILED when it
-// failed. Shared by the whole process, 0 at start.
-inline constexpr int32_t READ_FAILED = 123;
-extern int32_t g_nReadStatus;
+// Address byte with the ninth bit 1, code and checksum with it 0.
+inline constexpr char kMarkMode[] = "baud=9600 parity=M data=8 stop=1 rts=on dtr=on";
+inline constexpr char kSpaceMode[] = "baud=9600 parity=S data=8 stop=1";
 
 // The one settings record every exchange parses its two mode strings into
 // and applies whole. All zero at start and never reset, so each mode is
@@ -21,11 +22,8 @@ extern int32_t g_nReadStatus;
 // space mode because mark mode asserted them).
 DCB& TransactionSettings();
 
-// Address byte with the ninth bit 1, code and checksum with it 0.
-inline constexpr char kMarkMode[] = "baud=9600 parity=M data=8 stop=1 rts=on dtr=on";
-inline constexpr char kSpaceMode[] = "baud=9600 parity=S data=8 stop=1";
-
-inline constexpr char kErrorCaption[] = "Error";
+// The failing step's message, as the window shows it, in the order of the
+// steps.
 inline constexpr char kMsgIncorrectAddress[] = "Incorrect Adres ZLM";
 inline constexpr char kMsgBuildMarkMode[] = "BuildCommDCB M1 error";
 inline constexpr char kMsgApplyMarkMode[] = "SetCommState M1 error";
@@ -46,11 +44,24 @@ struct ReceiveResult {
   DWORD count = 0;
 };
 
+// The waits between the steps of an exchange: one lets the line finish a
+// byte (about 1.15 ms at 9600 baud), the other lets it settle after a change
+// of settings or a read.
+inline constexpr DWORD kSettleMs = 10;
+inline constexpr DWORD kByteMs = 1;
+// Every wait of a successful exchange, in order: after mark mode, the
+// address byte, then before space mode, after it, the code byte, the
+// checksum byte, before the read and after it.
+inline constexpr std::array<DWORD, 8> kExchangeWaitsMs = {
+    kSettleMs, kByteMs, kSettleMs, kSettleMs, kByteMs, kSettleMs, kSettleMs, kSettleMs};
+inline constexpr DWORD kExchangeWaitMs =
+    std::accumulate(kExchangeWaitsMs.begin(), kExchangeWaitsMs.end(), DWORD{0});
+
 // Mark mode, address byte, space mode, code and checksum bytes, then one read
-// of up to 12 bytes, with the waits the meter needs between them (62 ms in
-// all on success). Input still queued from an earlier exchange is discarded
-// right before the address byte, so a late answer is never taken for this
-// one. Only the written counts decide whether a byte went out.
+// of up to 12 bytes, with the waits of kExchangeWaitsMs between them. Input
+// still queued from an earlier exchange is discarded right before the
+// address byte, so a late answer is never taken for this one. Only the
+// written counts decide whether a byte went out.
 ReceiveResult SendRequest(SerialPort& port, HANDLE h, int32_t address, int32_t code);
 
 // error is nullptr on success, with position and value set. A position above

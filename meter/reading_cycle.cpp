@@ -1,5 +1,7 @@
 #include "meter/reading_cycle.h"
 
+#include <cstdio>
+
 #include "meter/link_format.h"
 #include "meter/read_exchange.h"
 
@@ -15,7 +17,6 @@ CycleResult ReadAllParameters(SerialPort& port, HANDLE h, int32_t address) {
   for (const ParameterInfo& parameter : kParameters) {
     const ReceiveResult received = SendRequest(port, h, address, parameter.code);
     const ExchangeResult exchange = DecodeAnswer(received);
-    g_nReadStatus = exchange.error ? READ_FAILED : 0;
     if (exchange.error) {
       result.error = exchange.error;
       result.failedCode = parameter.code;
@@ -28,4 +29,10 @@ CycleResult ReadAllParameters(SerialPort& port, HANDLE h, int32_t address) {
         {parameter.code, exchange.position, raw, ScaleValue(raw, exchange.position)});
   }
   return result;
+}
+
+std::string FormatReading(const Reading& reading) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.*f", 8 - reading.position, reading.value);
+  return text;
 }

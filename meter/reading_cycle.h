@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "meter/read_exchange.h"
@@ -44,16 +45,16 @@ using ParameterValues = std::array<double, kParameters.size()>;
 // The row of a code of the cycle; nothing for any other code.
 std::optional<std::size_t> RowOf(int32_t code);
 
-// The reading timer: one cycle over kParameters per tick.
-inline constexpr int POLL_TIMER_ID = 1;
-inline constexpr unsigned POLL_PERIOD_MS = 2000;
-
 struct Reading {
   int32_t code;
   int32_t position;  // digits before the decimal point, 0..8
   double raw;        // the eight-digit value N
   double value;      // N scaled by the position
 };
+
+// The reading with exactly the decimals the meter sent (8 - position), so
+// the digits are those on the line: N 12345670 at position 5 is "12345.670".
+std::string FormatReading(const Reading& reading);
 
 struct CycleResult {
   const char* error = nullptr;  // message of the failing step; nullptr on success
@@ -65,7 +66,7 @@ struct CycleResult {
 };
 
 // One cycle without a window: every parameter in order with the exchange,
-// each scaled, stopping at the first failure; ReadStatus follows each
-// exchange. The port is open with baseline settings and the address passes
+// each scaled, stopping at the first failure, which the result alone
+// reports. The port is open with baseline settings and the address passes
 // IsValidMeterAddress.
 CycleResult ReadAllParameters(SerialPort& port, HANDLE h, int32_t address);

@@ -2,6 +2,17 @@
 
 namespace {
 
+// Where a person looks for the machine's serial ports, and what a driver
+// must support for 9-bit addressing.
+#ifdef _WIN32
+constexpr char kListedPortHint[] = "; pick a port Device Manager lists under Ports (COM & LPT)";
+constexpr char kPluggedInHint[] = " (Device Manager, Ports (COM & LPT))";
+constexpr char kParityDriver[] = "";
+#else
+constexpr char kPluggedInHint[] = " (ls /dev/serial/by-id)";
+constexpr char kParityDriver[] = " (CMSPAR)";
+#endif
+
 std::string DeviceOf(const LineCause& cause, const std::string& port) {
   if (cause.device.empty() || cause.device == port) return port;
   return port + " (" + cause.device + ")";
@@ -15,13 +26,17 @@ std::string ExplainCause(const LineCause& cause, const std::string& port) {
     case CauseKind::kNone:
       return {};
     case CauseKind::kUnmapped:
+#ifdef _WIN32
+      return "cause: no serial device has the number " + port + kListedPortHint;
+#else
       return "cause: no serial device has the number " + port +
              "; pick a listed port, or link a device as that number: ln -s /dev/ttyUSB0 "
              "~/.config/zlm-reader/ports/" +
              port;
+#endif
     case CauseKind::kNoDevice:
-      return "cause: " + device +
-             " does not exist; check that the adapter is plugged in (ls /dev/serial/by-id)";
+      return "cause: " + device + " does not exist; check that the adapter is plugged in" +
+             kPluggedInHint;
     case CauseKind::kNotSerial:
       return "cause: " + device + " is not a serial device";
     case CauseKind::kPermission: {
@@ -50,7 +65,8 @@ std::string ExplainCause(const LineCause& cause, const std::string& port) {
     case CauseKind::kParityNotKept:
       return "cause: the adapter of " + device +
              " did not keep mark/space parity, which 9-bit addressing needs; use an adapter "
-             "whose driver supports it (CMSPAR)";
+             "whose driver supports it" +
+             kParityDriver;
     case CauseKind::kSettingsNotKept:
       return "cause: " + device + " did not keep 9600 baud, 8 data bits, 1 stop bit";
     case CauseKind::kLineLost:

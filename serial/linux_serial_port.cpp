@@ -193,13 +193,9 @@ int TermiosOps::GetAttr(int fd, termios& t) { return ::tcgetattr(fd, &t); }
 
 int TermiosOps::SetAttr(int fd, int when, const termios& t) { return ::tcsetattr(fd, when, &t); }
 
-// Unix98 pty slaves have majors 136..143 and masters 128..135 (or /dev/ptmx,
-// 5:2); BSD-style ptys use majors 2 (master) and 3 (slave).
 bool TermiosOps::IsPseudoTerminal(int fd) {
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
-  const unsigned int maj = major(st.st_rdev);
-  return (maj >= 128 && maj <= 143) || maj == 2 || maj == 3 || (maj == 5 && minor(st.st_rdev) == 2);
+  return ::fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && ::IsPseudoTerminal(st.st_rdev);
 }
 
 LinuxSerialPort::LinuxSerialPort() : LinuxSerialPort(DefaultPortRoots()) {}

@@ -90,8 +90,6 @@ class LinuxSerialPort : public SerialPort {
   // lock file shows it), mark/space parity or other settings not kept.
   LineCause LastCause() const override { return m_cause; }
 
-  ComPortMap& PortMap() { return m_map; }
-
  private:
   struct OpenPort {
     COMMTIMEOUTS timeouts;

@@ -9,6 +9,9 @@
 // Finding, naming and preparing serial ports for the port list, over any
 // SerialPort.
 
+// What the window and zlm-read show when the chosen port does not open.
+inline constexpr char kMsgNoFreePort[] = "No free COM ports";
+
 // The list's entry when no port could be opened ("the ports are taken").
 inline constexpr char kPortsBusyEntry[] = "Порты заняты";
 

@@ -15,7 +15,7 @@
 #ifdef _WIN32
 // Windows: the platform's own HANDLE, DWORD, BYTE, DCB, COMMTIMEOUTS and
 // codes, so a record passes to the system unchanged.
-#include "serial/windows_api.h"
+#include "platform/windows_api.h"
 
 // Every field, as the look-alike's defaulted comparison does.
 bool operator==(const DCB& a, const DCB& b);

@@ -11,6 +11,12 @@ namespace {
 constexpr unsigned int kConsoleMajor = 4;  // tty0..tty63; ttyS* from minor 64
 constexpr unsigned int kLastConsoleMinor = 63;
 constexpr unsigned int kAliasMajor = 5;  // tty, console, ptmx, ttyprintk
+constexpr unsigned int kPtmxMinor = 2;
+constexpr unsigned int kFirstPtyMasterMajor = 128;
+constexpr unsigned int kFirstPtySlaveMajor = 136;
+constexpr unsigned int kLastPtySlaveMajor = 143;
+constexpr unsigned int kBsdPtyMasterMajor = 2;
+constexpr unsigned int kBsdPtySlaveMajor = 3;
 
 enum class SysfsClass { kUnlisted, kTty, kOther };
 
@@ -34,7 +40,15 @@ SysfsClass ClassInSysfs(const std::string& sysDir, dev_t dev) {
 
 }  // namespace
 
-bool IsPseudoTerminalSlave(dev_t dev) { return major(dev) >= 136 && major(dev) <= 143; }
+bool IsPseudoTerminalSlave(dev_t dev) {
+  return major(dev) >= kFirstPtySlaveMajor && major(dev) <= kLastPtySlaveMajor;
+}
+
+bool IsPseudoTerminal(dev_t dev) {
+  const unsigned int maj = major(dev);
+  return (maj >= kFirstPtyMasterMajor && maj <= kLastPtySlaveMajor) || maj == kBsdPtyMasterMajor ||
+         maj == kBsdPtySlaveMajor || (maj == kAliasMajor && minor(dev) == kPtmxMinor);
+}
 
 bool IsSerialTerminal(const std::string& sysDir, dev_t dev) {
   if (major(dev) == kAliasMajor) return false;

@@ -18,3 +18,8 @@ bool IsSerialTerminal(const std::string& sysDir, dev_t dev);
 
 // Unix98 pseudo-terminal slaves: majors 136..143.
 bool IsPseudoTerminalSlave(dev_t dev);
+
+// Either end of a pseudo-terminal: Unix98 slaves, their masters (majors
+// 128..135, or /dev/ptmx, 5:2), and BSD-style masters and slaves (majors 2
+// and 3).
+bool IsPseudoTerminal(dev_t dev);

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <optional>
+#include <string>
 
 #include "serial/port_discovery.h"
 
@@ -15,7 +16,28 @@ constexpr UINT kTimerPeriodMs = 1;
 constexpr char kXon = 0x11;
 constexpr char kXoff = 0x13;
 
+std::string SystemError(DWORD error) { return "system error " + std::to_string(error); }
+
 }  // namespace
+
+LineCause CauseOfOpenError(DWORD error) {
+  const std::string detail = SystemError(error);
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return {.kind = CauseKind::kUnmapped, .detail = detail};
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_BUSY:
+      return {.kind = CauseKind::kBusy, .detail = detail};
+    case ERROR_GEN_FAILURE:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_NOT_READY:
+      return {.kind = CauseKind::kNoDevice, .detail = detail};
+    default:
+      return {.kind = CauseKind::kNotSerial, .detail = detail};
+  }
+}
 
 WindowsSerialPort::WindowsSerialPort()
     : m_timerPeriodSet(::timeBeginPeriod(kTimerPeriodMs) == TIMERR_NOERROR) {}
@@ -25,15 +47,23 @@ WindowsSerialPort::~WindowsSerialPort() {
   if (m_timerPeriodSet) ::timeEndPeriod(kTimerPeriodMs);
 }
 
+HANDLE WindowsSerialPort::Refuse(LineCause cause) {
+  m_cause = std::move(cause);
+  return INVALID_HANDLE_VALUE;
+}
+
 HANDLE WindowsSerialPort::CreateFile(const std::string& path) {
+  m_cause = {};
   const std::optional<int> number = ParseComDevicePath(path);
-  if (!number) return INVALID_HANDLE_VALUE;
+  if (!number) return Refuse({.kind = CauseKind::kNotSerial, .detail = "not a COM port name"});
   // Formed again from the number, so only a COM port's name reaches the system.
   const std::string path8 = ComDevicePath(*number);
   const std::wstring device(path8.begin(), path8.end());
   const HANDLE h = ::CreateFileW(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return INVALID_HANDLE_VALUE;
+  if (h == INVALID_HANDLE_VALUE) {
+    return Refuse(CauseOfOpenError(::GetLastError()));
+  }
 
   DCB probe{};
   probe.DCBlength = sizeof probe;
@@ -41,7 +71,7 @@ HANDLE WindowsSerialPort::CreateFile(const std::string& path) {
   if (::GetFileType(h) != FILE_TYPE_CHAR || !::GetCommState(h, &probe) ||
       !::SetCommTimeouts(h, &timeouts)) {
     ::CloseHandle(h);
-    return INVALID_HANDLE_VALUE;
+    return Refuse({.kind = CauseKind::kNotSerial, .detail = "no serial driver answers for it"});
   }
   m_open.insert(h);
   return h;
@@ -62,6 +92,7 @@ bool WindowsSerialPort::GetCommState(HANDLE h, DCB& dcb) {
 }
 
 bool WindowsSerialPort::SetCommState(HANDLE h, const DCB& dcb) {
+  m_cause = {};
   if (!Owns(h)) return false;
   DCB applied = dcb;
   applied.DCBlength = sizeof applied;
@@ -70,7 +101,11 @@ bool WindowsSerialPort::SetCommState(HANDLE h, const DCB& dcb) {
     applied.XonChar = kXon;
     applied.XoffChar = kXoff;
   }
-  return ::SetCommState(h, &applied) != 0;
+  if (::SetCommState(h, &applied)) return true;
+  const bool ninthBit = dcb.Parity == MARKPARITY || dcb.Parity == SPACEPARITY;
+  m_cause = {.kind = ninthBit ? CauseKind::kParityNotKept : CauseKind::kSettingsNotKept,
+             .detail = SystemError(::GetLastError())};
+  return false;
 }
 
 bool WindowsSerialPort::SetCommTimeouts(HANDLE h, const COMMTIMEOUTS& timeouts) {
@@ -82,19 +117,13 @@ bool WindowsSerialPort::SetCommTimeouts(HANDLE h, const COMMTIMEOUTS& timeouts) 
 bool WindowsSerialPort::WriteFile(HANDLE h, const BYTE* data, DWORD length, DWORD& written) {
   written = 0;
   if (!Owns(h) || (data == nullptr && length > 0)) return false;
-  DWORD count = 0;
-  const BOOL ok = ::WriteFile(h, data, length, &count, nullptr);
-  written = count;
-  return ok != 0;
+  return ::WriteFile(h, data, length, &written, nullptr) != 0;
 }
 
 bool WindowsSerialPort::ReadFile(HANDLE h, BYTE* buffer, DWORD length, DWORD& read) {
   read = 0;
   if (!Owns(h) || (buffer == nullptr && length > 0)) return false;
-  DWORD count = 0;
-  const BOOL ok = ::ReadFile(h, buffer, length, &count, nullptr);
-  read = count;
-  return ok != 0;
+  return ::ReadFile(h, buffer, length, &read, nullptr) != 0;
 }
 
 bool WindowsSerialPort::PurgeComm(HANDLE h) {

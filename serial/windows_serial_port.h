@@ -25,8 +25,17 @@
 // which the driver refuses even with XON/XOFF off; the standard DC1/DC3 are
 // put in. fBinary is always set: the driver has no other mode.
 //
+// A failed open or settings change keeps its cause (LastCause), told from
+// the system's last error: a COMn the system does not know is no such port,
+// access denied or a sharing violation is a port in use, a handle that is
+// no serial device is refused as one; a refused mark or space parity was
+// not kept.
+//
 // Sleep keeps the system timer at 1 ms while this object lives (otherwise a
 // 1 ms wait lasts a 15.6 ms tick) and never returns early.
+// The cause of a failed CreateFileW of a COM port, from its last error.
+LineCause CauseOfOpenError(DWORD error);
+
 class WindowsSerialPort : public SerialPort {
  public:
   WindowsSerialPort();
@@ -43,10 +52,13 @@ class WindowsSerialPort : public SerialPort {
   bool ReadFile(HANDLE h, BYTE* buffer, DWORD length, DWORD& read) override;
   bool PurgeComm(HANDLE h) override;
   void Sleep(DWORD ms) override;
+  LineCause LastCause() const override { return m_cause; }
 
  private:
   bool Owns(HANDLE h) const { return m_open.contains(h); }
+  HANDLE Refuse(LineCause cause);
 
   std::set<HANDLE> m_open;
+  LineCause m_cause;
   bool m_timerPeriodSet = false;
 };

@@ -48,7 +48,6 @@ class MeterBus {
 
   // A meter on the bus; it lives as long as the bus.
   ZlmMeter& AttachMeter(int32_t address);
-  const std::deque<ZlmMeter>& Meters() const { return m_meters; }
 
   void SetFaults(BusFaults faults) { m_faults = std::move(faults); }
   // The meter at address hears requests but does not answer from fromUs

@@ -65,7 +65,7 @@ void ApplyReadings(ZlmMeter& meter, const MeterReadings& readings, const AnswerF
     const EncodedReading encoded = EncodeReading(readings[row]);
     meter.SetValue(code, encoded.n, encoded.p);
     if (!faults.invalidBcd && !faults.positionTooLarge) continue;
-    ZlmMeter::RawValue raw = ZlmMeter::Encode(encoded.n, encoded.p);
+    ZlmMeter::RawValue raw = EncodeResponse(encoded.n, encoded.p);
     if (faults.positionTooLarge) raw[0] = kPositionTooLarge;
     if (faults.invalidBcd) {
       std::copy(std::begin(kInvalidBcdDigits), std::end(kInvalidBcdDigits), raw.begin() + 1);

@@ -32,7 +32,7 @@ DCB FreshDeviceSettings() {
 }  // namespace
 
 void SimSerialPort::AddPort(int n) {
-  Port& port = ports_[n];
+  Port& port = m_ports[n];
   if (port.present) return;
   port.present = true;
   port.dcb = FreshDeviceSettings();
@@ -40,7 +40,7 @@ void SimSerialPort::AddPort(int n) {
 }
 
 void SimSerialPort::RemovePort(int n) {
-  Port& port = ports_[n];
+  Port& port = m_ports[n];
   port.present = false;
   ++port.generation;
   port.owner = INVALID_HANDLE_VALUE;
@@ -48,31 +48,31 @@ void SimSerialPort::RemovePort(int n) {
   port.arriving.clear();
 }
 
-void SimSerialPort::HoldPort(int n, bool held) { ports_[n].held = held; }
+void SimSerialPort::HoldPort(int n, bool held) { m_ports[n].held = held; }
 
 ZlmMeter& SimSerialPort::AttachMeter(int port, int32_t address) {
-  return ports_[port].bus.AttachMeter(address);
+  return m_ports[port].bus.AttachMeter(address);
 }
 
-void SimSerialPort::SetEcho(int port, bool on) { ports_[port].bus.SetEcho(on); }
+void SimSerialPort::SetEcho(int port, bool on) { m_ports[port].bus.SetEcho(on); }
 
 void SimSerialPort::SetFaults(int port, const SimFaults& faults) {
-  Port& p = ports_[port];
+  Port& p = m_ports[port];
   p.faults = faults;
   p.bus.SetFaults(faults.bus);
   p.writesSinceFaults = 0;
 }
 
 void SimSerialPort::Deliver(int port, const std::vector<BYTE>& bytes) {
-  Port& p = ports_[port];
+  Port& p = m_ports[port];
   Arrive(p);
   std::deque<BYTE>& received = p.received;
   received.insert(received.end(), bytes.begin(), bytes.end());
 }
 
 const SimSerialPort::Port* SimSerialPort::Find(int n) const {
-  const auto it = ports_.find(n);
-  return it == ports_.end() ? nullptr : &it->second;
+  const auto it = m_ports.find(n);
+  return it == m_ports.end() ? nullptr : &it->second;
 }
 
 bool SimSerialPort::IsOpen(int port) const {
@@ -101,50 +101,50 @@ std::size_t SimSerialPort::QueuedBytes(int port) const {
   if (!p) return 0;
   std::size_t queued = p->received.size();
   for (const Transmission& t : p->arriving) {
-    if (t.dueUs <= nowMs_ * 1000) queued += t.bytes.size();
+    if (t.dueUs <= m_nowMs * 1000) queued += t.bytes.size();
   }
   return queued;
 }
 
 SimSerialPort::Port* SimSerialPort::Live(HANDLE h) {
-  const auto handle = handles_.find(h);
-  if (handle == handles_.end()) return nullptr;
-  Port& port = ports_[handle->second.port];
+  const auto handle = m_handles.find(h);
+  if (handle == m_handles.end()) return nullptr;
+  Port& port = m_ports[handle->second.port];
   if (port.present && port.generation == handle->second.generation) return &port;
-  cause_ = {.kind = CauseKind::kLineLost, .detail = "unplugged"};
+  m_cause = {.kind = CauseKind::kLineLost, .detail = "unplugged"};
   return nullptr;
 }
 
 HANDLE SimSerialPort::CreateFile(const std::string& path) {
-  openAttempts_.push_back(path);
-  const auto it = ports_.find(ParseComDevicePath(path).value_or(0));
-  if (it == ports_.end()) {
-    cause_ = {.kind = CauseKind::kUnmapped};
+  m_openAttempts.push_back(path);
+  const auto it = m_ports.find(ParseComDevicePath(path).value_or(0));
+  if (it == m_ports.end()) {
+    m_cause = {.kind = CauseKind::kUnmapped};
     return INVALID_HANDLE_VALUE;
   }
   Port& port = it->second;
   if (!port.present) {
-    cause_ = {.kind = CauseKind::kNoDevice};
+    m_cause = {.kind = CauseKind::kNoDevice};
     return INVALID_HANDLE_VALUE;
   }
   if (port.held || port.owner != INVALID_HANDLE_VALUE) {
-    cause_ = {.kind = CauseKind::kBusy};
+    m_cause = {.kind = CauseKind::kBusy};
     return INVALID_HANDLE_VALUE;
   }
   // A HANDLE is an integer on Linux and a pointer on Windows; either holds
   // the number.
-  const HANDLE h = reinterpret_cast<HANDLE>(nextHandle_++);
+  const HANDLE h = reinterpret_cast<HANDLE>(m_nextHandle++);
   port.owner = h;
-  handles_[h] = {it->first, port.generation};
+  m_handles[h] = {it->first, port.generation};
   return h;
 }
 
 bool SimSerialPort::CloseHandle(HANDLE h) {
-  const auto handle = handles_.find(h);
-  if (handle == handles_.end()) return false;
-  Port& port = ports_[handle->second.port];
+  const auto handle = m_handles.find(h);
+  if (handle == m_handles.end()) return false;
+  Port& port = m_ports[handle->second.port];
   if (port.owner == h) port.owner = INVALID_HANDLE_VALUE;
-  handles_.erase(handle);
+  m_handles.erase(handle);
   return true;
 }
 
@@ -174,7 +174,7 @@ bool SimSerialPort::SetCommState(HANDLE h, const DCB& dcb) {
   if (!port) return false;
   if (Refuses(*port, dcb)) {
     const bool parity = port->faults.refuseSettings != SettingsRefusal::kAll;
-    cause_ = {.kind = parity ? CauseKind::kParityNotKept : CauseKind::kSettingsNotKept};
+    m_cause = {.kind = parity ? CauseKind::kParityNotKept : CauseKind::kSettingsNotKept};
     return false;
   }
   port->dcb = dcb;
@@ -207,17 +207,17 @@ bool SimSerialPort::WriteFile(HANDLE h, const BYTE* data, DWORD length, DWORD& w
 // any other character reaches them garbled and is ignored.
 void SimSerialPort::Transmit(Port& port, BYTE value) {
   const NinthBit bit = NinthBitOf(port.dcb, value);
-  port.written.push_back({value, bit, nowMs_});
+  port.written.push_back({value, bit, m_nowMs});
   const bool garbled =
       bit == NinthBit::kNone || port.dcb.BaudRate != 9600 || port.dcb.ByteSize != 8;
-  for (Transmission& t : port.bus.Receive(value, bit, nowMs_ * 1000, garbled)) {
+  for (Transmission& t : port.bus.Receive(value, bit, m_nowMs * 1000, garbled)) {
     QueueByDueTime(port.arriving, std::move(t));
   }
   Arrive(port);
 }
 
 void SimSerialPort::Arrive(Port& port) {
-  const std::uint64_t nowUs = nowMs_ * 1000;
+  const std::uint64_t nowUs = m_nowMs * 1000;
   auto t = port.arriving.begin();
   for (; t != port.arriving.end() && t->dueUs <= nowUs; ++t) {
     port.received.insert(port.received.end(), t->bytes.begin(), t->bytes.end());

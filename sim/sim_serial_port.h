@@ -57,7 +57,7 @@ class SimSerialPort : public SerialPort {
   void Deliver(int port, const std::vector<BYTE>& bytes);
 
   // Every path CreateFile was asked for, in order.
-  const std::vector<std::string>& OpenAttempts() const { return openAttempts_; }
+  const std::vector<std::string>& OpenAttempts() const { return m_openAttempts; }
   bool IsOpen(int port) const;
   // The settings and timeouts in force on the device.
   DCB DcbOf(int port) const;
@@ -65,7 +65,7 @@ class SimSerialPort : public SerialPort {
   // Every byte that went out on port n's line.
   const std::vector<WrittenByte>& Written(int port) const;
   std::size_t QueuedBytes(int port) const;
-  std::uint64_t NowMs() const { return nowMs_; }
+  std::uint64_t NowMs() const { return m_nowMs; }
 
   HANDLE CreateFile(const std::string& path) override;
   bool CloseHandle(HANDLE h) override;
@@ -75,10 +75,10 @@ class SimSerialPort : public SerialPort {
   bool WriteFile(HANDLE h, const BYTE* data, DWORD length, DWORD& written) override;
   bool ReadFile(HANDLE h, BYTE* buffer, DWORD length, DWORD& read) override;
   bool PurgeComm(HANDLE h) override;
-  void Sleep(DWORD ms) override { nowMs_ += ms; }
+  void Sleep(DWORD ms) override { m_nowMs += ms; }
   // A number with no device is unmapped, a removed device gone, a held one
   // busy (holder unknown); a refused mark or space parity was not kept.
-  LineCause LastCause() const override { return cause_; }
+  LineCause LastCause() const override { return m_cause; }
 
  private:
   struct Port {
@@ -110,10 +110,10 @@ class SimSerialPort : public SerialPort {
   // Moves what the bus sent by now into the receive queue.
   void Arrive(Port& port);
 
-  std::map<int, Port> ports_;
-  std::map<HANDLE, OpenHandle> handles_;
-  std::intptr_t nextHandle_ = 0x100;
-  std::vector<std::string> openAttempts_;
-  std::uint64_t nowMs_ = 0;
-  LineCause cause_;
+  std::map<int, Port> m_ports;
+  std::map<HANDLE, OpenHandle> m_handles;
+  std::intptr_t m_nextHandle = 0x100;
+  std::vector<std::string> m_openAttempts;
+  std::uint64_t m_nowMs = 0;
+  LineCause m_cause;
 };

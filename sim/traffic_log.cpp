@@ -3,15 +3,8 @@
 #include <cinttypes>
 
 const char* NinthBitName(NinthBit bit) {
-  switch (bit) {
-    case NinthBit::kOne:
-      return "mark";
-    case NinthBit::kZero:
-      return "space";
-    case NinthBit::kNone:
-      break;
-  }
-  return "none";
+  if (bit == NinthBit::kOne) return "mark";
+  return bit == NinthBit::kZero ? "space" : "none";
 }
 
 namespace {

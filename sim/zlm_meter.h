@@ -5,7 +5,7 @@
 #include <map>
 #include <vector>
 
-#include "serial/serial_port.h"
+#include "meter/link_format.h"
 
 // A ZLM meter on a 9-bit multidrop line, as the reader sees it.
 //
@@ -30,16 +30,14 @@
 class ZlmMeter {
  public:
   // R2..R6 of an answer as they go on the line.
-  using RawValue = std::array<BYTE, 5>;
+  using RawValue = ResponseBytes;
 
   explicit ZlmMeter(int32_t address);
 
-  int32_t Address() const { return address_; }
+  int32_t Address() const { return m_address; }
 
   // N 0..99 999 999, P 0..99; anything else is refused (false, nothing kept).
   bool SetValue(int32_t code, int32_t n, int32_t p);
-  // R2..R6 carrying N and P, which must be in the ranges SetValue takes.
-  static RawValue Encode(int32_t n, int32_t p);
   // Bytes sent as they are, for answers no sound meter gives: nibbles above
   // 9, a position above 8.
   void SetRawValue(int32_t code, const RawValue& raw);
@@ -51,9 +49,9 @@ class ZlmMeter {
  private:
   enum class State { kIdle, kWantCode, kWantChecksum };
 
-  int32_t address_;
-  std::map<BYTE, RawValue> values_;  // keyed by the code byte on the line
-  State state_ = State::kIdle;
-  BYTE requestAddress_ = 0;
-  BYTE requestCode_ = 0;
+  int32_t m_address;
+  std::map<BYTE, RawValue> m_values;  // keyed by the code byte on the line
+  State m_state = State::kIdle;
+  BYTE m_requestAddress = 0;
+  BYTE m_requestCode = 0;
 };

@@ -12,12 +12,12 @@
 #include "ui/framework/data_exchange.h"
 #include "ui/framework/menu.h"
 #include "ui/framework/resources.h"
+#include "ui/read_status.h"
 #include "ui/reader_dlg_template.h"
+#include "ui/reading_timer.h"
 #include "ui/resource.h"
 
 namespace {
-
-constexpr char kNoFreePorts[] = "No free COM ports";
 
 // The member each parameter lands in, in reading order.
 constexpr double CReaderDlg::*kReadings[] = {
@@ -117,7 +117,7 @@ void CReaderDlg::OpenSelectedPort() {
   const int number = PortNumberFromEntry(entry);
   m_hPort = m_pLine->CreateFile(ComDevicePath(number));
   if (m_hPort == INVALID_HANDLE_VALUE) {
-    MessageBox(kNoFreePorts, kErrorCaption, MB_ICONERROR);
+    MessageBox(kMsgNoFreePort, kErrorCaption, MB_ICONERROR);
     return;
   }
   ApplyBaseline(*m_pLine, m_hPort);
@@ -179,7 +179,7 @@ void CReaderDlg::ReadParameter(int code, double& rawValue, int& position) {
   rawValue = static_cast<double>(answer.value);
 }
 
-void CReaderDlg::OnStartReading() { SetTimer(POLL_TIMER_ID, POLL_PERIOD_MS, nullptr); }
+void CReaderDlg::OnStartReading() { SetTimer(POLL_TIMER_ID, kPollPeriodMs, nullptr); }
 
 void CReaderDlg::OnStopReading() {
   KillTimer(POLL_TIMER_ID);

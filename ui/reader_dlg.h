@@ -29,7 +29,7 @@ class CReaderDlg : public CDialog {
   void ScanPorts();
   void OpenSelectedPort();
   void ClosePort();
-  // One exchange with the meter; the outcome is in g_nReadStatus.
+  // One exchange with the meter; the outcome is in g_nReadStatus (ui/read_status.h).
   void ReadParameter(int code, double& rawValue, int& position);
 
  protected:

@@ -24,6 +24,8 @@
 #include "app/app_resources.h"
 #include "app/version_info.h"
 #include "tests/support/modal_watcher.h"
+#include "tests/support/pty_pair.h"
+#include "tests/support/scratch_dir.h"
 #include "ui/framework/menu.h"
 #include "ui/framework/qt/dialog_window.h"
 #include "ui/framework/resources.h"
@@ -83,27 +85,18 @@ class MainWindowDriver {
 class ScratchSystem {
  public:
   ScratchSystem() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "zlm-app-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-    m_base = pattern;
     for (const char* dir : {"system/dev", "system/sys", "system/run/lock", "config"}) {
       std::filesystem::create_directories(m_base / dir);
     }
-    m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (m_master < 0 || ::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0) std::abort();
-    std::filesystem::create_symlink(::ptsname(m_master), m_base / "system/dev/ttyUSB0");
+    if (!m_pty.Ok()) std::abort();
+    std::filesystem::create_symlink(m_pty.Slave(), m_base / "system/dev/ttyUSB0");
     ::setenv("ZLM_SYSTEM_ROOT", (m_base / "system").c_str(), 1);
     ::setenv("XDG_CONFIG_HOME", (m_base / "config").c_str(), 1);
   }
-  ~ScratchSystem() {
-    ::close(m_master);
-    std::error_code ignored;
-    std::filesystem::remove_all(m_base, ignored);
-  }
 
  private:
-  std::filesystem::path m_base;
-  int m_master = -1;
+  ScratchDir m_base{"zlm-app"};
+  PtyPair m_pty;
 };
 
 class ReaderAppTest : public ::testing::Test {

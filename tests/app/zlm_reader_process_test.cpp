@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/scratch_dir.h"
 #include "tests/support/subprocess.h"
 
 namespace {
@@ -47,9 +48,6 @@ bool Catches(pid_t pid, int signal) {
 class ZlmReaderProcessTest : public ::testing::Test {
  public:
   void SetUp() override {
-    char pattern[] = "/tmp/zlm-reader-test-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir = pattern;
     fs::create_directories(dir / "runtime");
     fs::permissions(dir / "runtime", fs::perms::owner_all);
     // An empty system root: the program's start-up scan finds no device.
@@ -57,7 +55,6 @@ class ZlmReaderProcessTest : public ::testing::Test {
       fs::create_directories(dir / system);
     }
   }
-  void TearDown() override { fs::remove_all(dir); }
 
   // The display variables changed, with scratch runtime and configuration
   // directories.
@@ -103,7 +100,7 @@ class ZlmReaderProcessTest : public ::testing::Test {
     return outcome;
   }
 
-  fs::path dir;
+  ScratchDir dir{"zlm-reader-test"};
 };
 
 TEST_F(ZlmReaderProcessTest, ArgumentsAreAcceptedAndIgnored) {

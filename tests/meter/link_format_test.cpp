@@ -76,6 +76,32 @@ TEST(LinkFormatTest, AlignDecodeScale) {
   }
 }
 
+TEST(LinkFormatTest, EncodedResponsesDecodeBackAtEveryShift) {
+  struct Case {
+    int32_t value, position;
+    ResponseBytes bytes;
+  };
+  const Case kCases[] = {
+      {0, 8, {0x08, 0x00, 0x00, 0x00, 0x00}},
+      {12345678, 0, {0x00, 0x12, 0x34, 0x56, 0x78}},
+      {99999999, 99, {0x99, 0x99, 0x99, 0x99, 0x99}},
+      {1020304, 5, {0x05, 0x01, 0x02, 0x03, 0x04}},
+  };
+  for (const Case& c : kCases) {
+    EXPECT_EQ(EncodeResponse(c.value, c.position), c.bytes) << c.value;
+    for (int shift = -2; shift <= 1; ++shift) {
+      // R2 lands at block position 5 - shift.
+      ReceiveBlock block{};
+      for (std::size_t i = 0; i < c.bytes.size(); ++i) {
+        block[static_cast<std::size_t>(5 - shift) + i] = c.bytes[i];
+      }
+      const DecodedResponse decoded = DecodeResponse(block, shift);
+      EXPECT_EQ(decoded.value, c.value) << shift;
+      EXPECT_EQ(decoded.position, c.position) << shift;
+    }
+  }
+}
+
 TEST(LinkFormatTest, MeterAddresses) {
   const std::pair<int32_t, bool> kCases[] = {{-1, false},  {0, true},   {31, true},   {32, false},
                                              {254, false}, {255, true}, {256, false}, {511, false}};

@@ -12,17 +12,36 @@ namespace {
 class ReadExchangeTest : public ::testing::Test {
  protected:
   ReadExchangeTest() {
-    sim_.AddPort(1);
-    h_ = sim_.CreateFile(ComDevicePath(1));
+    m_sim.AddPort(1);
+    m_h = m_sim.CreateFile(ComDevicePath(1));
   }
 
   ExchangeResult Exchange(int32_t address, int32_t code) {
-    return ExchangeParameter(sim_, h_, address, code);
+    return ExchangeParameter(m_sim, m_h, address, code);
   }
 
-  SimSerialPort sim_;
-  HANDLE h_ = INVALID_HANDLE_VALUE;
+  SimSerialPort m_sim;
+  HANDLE m_h = INVALID_HANDLE_VALUE;
 };
+
+// The simulated line, with every wait of the exchange noted.
+class WaitRecordingPort : public SimSerialPort {
+ public:
+  void Sleep(DWORD ms) override {
+    waits.push_back(ms);
+    SimSerialPort::Sleep(ms);
+  }
+  std::vector<DWORD> waits;
+};
+
+TEST(ExchangeWaits, ASuccessfulExchangeWaitsExactlyThePublishedSequence) {
+  WaitRecordingPort line;
+  line.AddPort(1);
+  line.AttachMeter(1, 4);
+  ASSERT_EQ(ExchangeParameter(line, line.CreateFile(ComDevicePath(1)), 4, 1).error, nullptr);
+  EXPECT_EQ(line.waits, std::vector<DWORD>(kExchangeWaitsMs.begin(), kExchangeWaitsMs.end()));
+  EXPECT_EQ(kExchangeWaitMs, 62u);
+}
 
 TEST_F(ReadExchangeTest, RequestBytesNinthBitsWaitsAndValue) {
   const struct {
@@ -60,7 +79,7 @@ TEST_F(ReadExchangeTest, RequestBytesNinthBitsWaitsAndValue) {
 }
 
 TEST_F(ReadExchangeTest, FailingStepMessages) {
-  ZlmMeter& meter = sim_.AttachMeter(1, 5);
+  ZlmMeter& meter = m_sim.AttachMeter(1, 5);
   meter.SetRawValue(2, {0x09, 0, 0, 0, 0x01});
   meter.SetRawValue(3, {0x10, 0, 0, 0, 0x01});
   meter.SetValue(7, 1, 8);
@@ -84,11 +103,11 @@ TEST_F(ReadExchangeTest, FailingStepMessages) {
       {"unknown code", {}, 0x55, kMsgNoAnswer, 3, -1},
   };
   for (const auto& c : kCases) {
-    const std::size_t before = sim_.Written(1).size();
-    sim_.SetFaults(1, c.faults);
+    const std::size_t before = m_sim.Written(1).size();
+    m_sim.SetFaults(1, c.faults);
     const ExchangeResult result = Exchange(5, c.code);
     EXPECT_STREQ(result.error, c.error) << c.name;
-    EXPECT_EQ(sim_.Written(1).size() - before, c.bytesWritten) << c.name;
+    EXPECT_EQ(m_sim.Written(1).size() - before, c.bytesWritten) << c.name;
     EXPECT_EQ(result.positionDecoded, c.position >= 0) << c.name;
     if (c.position >= 0) {
       EXPECT_EQ(result.position, c.position) << c.name;
@@ -98,16 +117,16 @@ TEST_F(ReadExchangeTest, FailingStepMessages) {
 }
 
 TEST_F(ReadExchangeTest, NoUsablePort) {
-  sim_.CloseHandle(h_);
+  m_sim.CloseHandle(m_h);
   EXPECT_STREQ(Exchange(5, 1).error, kMsgApplyMarkMode);
-  EXPECT_STREQ(ExchangeParameter(sim_, INVALID_HANDLE_VALUE, 5, 1).error, kMsgApplyMarkMode);
-  h_ = sim_.CreateFile(ComDevicePath(1));
-  sim_.RemovePort(1);
+  EXPECT_STREQ(ExchangeParameter(m_sim, INVALID_HANDLE_VALUE, 5, 1).error, kMsgApplyMarkMode);
+  m_h = m_sim.CreateFile(ComDevicePath(1));
+  m_sim.RemovePort(1);
   EXPECT_STREQ(Exchange(5, 1).error, kMsgApplyMarkMode);
 }
 
 TEST_F(ReadExchangeTest, EchoVariantsDecode) {
-  sim_.AttachMeter(1, 3).SetValue(2, 123456, 4);
+  m_sim.AttachMeter(1, 3).SetValue(2, 123456, 4);
   const struct {
     const char* name;
     SimFaults faults;
@@ -120,7 +139,7 @@ TEST_F(ReadExchangeTest, EchoVariantsDecode) {
   // Twice each: with two strays the answer's last byte is left queued.
   for (const auto& c : kCases) {
     for (int round = 0; round < 2; ++round) {
-      sim_.SetFaults(1, c.faults);
+      m_sim.SetFaults(1, c.faults);
       const ExchangeResult result = Exchange(3, 2);
       EXPECT_EQ(result.error, nullptr) << c.name;
       EXPECT_EQ(result.value, 123456) << c.name;
@@ -130,28 +149,28 @@ TEST_F(ReadExchangeTest, EchoVariantsDecode) {
 }
 
 TEST_F(ReadExchangeTest, StaleInputIsDiscardedBeforeTheRequest) {
-  ZlmMeter& meter = sim_.AttachMeter(1, 4);
+  ZlmMeter& meter = m_sim.AttachMeter(1, 4);
   meter.SetValue(1, 11, 8);
   meter.SetValue(2, 22, 8);
-  sim_.SetFaults(1, {.bus = {.late = true}});
+  m_sim.SetFaults(1, {.bus = {.late = true}});
   EXPECT_STREQ(Exchange(4, 1).error, kMsgNoAnswer);
-  ASSERT_GT(sim_.QueuedBytes(1), 0u);  // the late answer to code 1
+  ASSERT_GT(m_sim.QueuedBytes(1), 0u);  // the late answer to code 1
 
-  sim_.SetFaults(1, {});
+  m_sim.SetFaults(1, {});
   const ExchangeResult result = Exchange(4, 2);
   EXPECT_EQ(result.error, nullptr);
   EXPECT_EQ(result.value, 22);
 }
 
 TEST_F(ReadExchangeTest, SettingsRecordCarriesOverToAnotherPort) {
-  sim_.AttachMeter(1, 1);
+  m_sim.AttachMeter(1, 1);
   ASSERT_EQ(Exchange(1, 1).error, nullptr);
-  const DCB first = sim_.DcbOf(1);
-  sim_.CloseHandle(h_);
-  sim_.AddPort(2);
-  sim_.AttachMeter(2, 1);
-  ASSERT_EQ(ExchangeParameter(sim_, sim_.CreateFile(ComDevicePath(2)), 1, 1).error, nullptr);
-  EXPECT_EQ(sim_.DcbOf(2), first);
+  const DCB first = m_sim.DcbOf(1);
+  m_sim.CloseHandle(m_h);
+  m_sim.AddPort(2);
+  m_sim.AttachMeter(2, 1);
+  ASSERT_EQ(ExchangeParameter(m_sim, m_sim.CreateFile(ComDevicePath(2)), 1, 1).error, nullptr);
+  EXPECT_EQ(m_sim.DcbOf(2), first);
   EXPECT_EQ(TransactionSettings(), first);
 }
 

@@ -90,10 +90,11 @@ TEST(OpenCauseTest, PermissionNamesTheGroupAndTheCommand) {
   if (nobody == nullptr || dialout == nullptr) GTEST_SKIP() << "no user nobody or group dialout";
   const uid_t uid = nobody->pw_uid;
   const gid_t gid = nobody->pw_gid;
-  const struct {
+  struct Case {
     mode_t mode;
     const char* why;
-  } cases[] = {
+  };
+  const Case cases[] = {
       {0660, "nobody is not in dialout: sudo adduser nobody dialout, then log in again"},
       {0600, "the device gives its group no read and write access (mode 0660 expected)"},
   };

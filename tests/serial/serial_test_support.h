@@ -13,24 +13,17 @@
 #include <string>
 
 #include "serial/com_port_map.h"
+#include "tests/support/pty_pair.h"
+#include "tests/support/scratch_dir.h"
 
 // A scratch directory with the roots a ComPortMap reads, removed at the end.
 class ScratchRoots {
  public:
   ScratchRoots() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "zlm-serial-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-    m_base = pattern;
     for (const char* dir : {"ports", "dev", "sys/class/tty", "lock"}) {
       std::filesystem::create_directories(m_base / dir);
     }
   }
-  ~ScratchRoots() {
-    std::error_code ignored;
-    std::filesystem::remove_all(m_base, ignored);
-  }
-  ScratchRoots(const ScratchRoots&) = delete;
-  ScratchRoots& operator=(const ScratchRoots&) = delete;
 
   std::filesystem::path Path(const std::string& relative) const { return m_base / relative; }
 
@@ -45,32 +38,7 @@ class ScratchRoots {
   }
 
  private:
-  std::filesystem::path m_base;
-};
-
-// A pseudo-terminal pair; the test plays the far end of the line on the
-// master side.
-class PtyPair {
- public:
-  PtyPair() {
-    m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (m_master >= 0 && ::grantpt(m_master) == 0 && ::unlockpt(m_master) == 0) {
-      m_slave = ::ptsname(m_master);
-    }
-  }
-  ~PtyPair() {
-    if (m_master >= 0) ::close(m_master);
-  }
-  PtyPair(const PtyPair&) = delete;
-  PtyPair& operator=(const PtyPair&) = delete;
-
-  bool Ok() const { return !m_slave.empty(); }
-  int Master() const { return m_master; }
-  const std::string& Slave() const { return m_slave; }
-
- private:
-  int m_master = -1;
-  std::string m_slave;
+  ScratchDir m_base{"zlm-serial"};
 };
 
 // Waits until fd has at least count bytes queued for reading; a pty hands

@@ -109,6 +109,45 @@ TEST(WindowsSerialPortTest, NoPortValueAndForeignHandlesAreRefused) {
   EXPECT_STREQ(ExchangeParameter(port, INVALID_HANDLE_VALUE, 255, 1).error, kMsgApplyMarkMode);
 }
 
+// The system's reason for a failed open, as a person reads it.
+TEST(WindowsSerialPortTest, OpenErrorsBecomeCauses) {
+  struct Case {
+    DWORD error;
+    CauseKind kind;
+    const char* explanation;
+  };
+  const Case cases[] = {
+      {ERROR_FILE_NOT_FOUND, CauseKind::kUnmapped,
+       "cause: no serial device has the number COM7; pick"},
+      {ERROR_PATH_NOT_FOUND, CauseKind::kUnmapped, "cause: no serial device has the number COM7"},
+      {ERROR_ACCESS_DENIED, CauseKind::kBusy, "cause: COM7 is in use by another program; end it"},
+      {ERROR_SHARING_VIOLATION, CauseKind::kBusy, "cause: COM7 is in use by another program"},
+      {ERROR_GEN_FAILURE, CauseKind::kNoDevice, "cause: COM7 does not exist; check that the"},
+      {ERROR_INVALID_NAME, CauseKind::kNotSerial, "cause: COM7 is not a serial device"},
+  };
+  for (const Case& c : cases) {
+    const LineCause cause = CauseOfOpenError(c.error);
+    EXPECT_EQ(cause.kind, c.kind) << c.error;
+    EXPECT_EQ(cause.detail, "system error " + std::to_string(c.error));
+    const std::string line = ExplainCause(cause, "COM7");
+    EXPECT_EQ(line.rfind(c.explanation, 0), 0u) << line;
+    EXPECT_EQ(line.find("/dev/"), std::string::npos) << line;
+  }
+}
+
+// COM numbers no device has, under Wine: the open fails with its cause, and a
+// later successful call clears it.
+TEST(WindowsSerialPortTest, AFailedOpenKeepsItsCause) {
+  WindowsSerialPort port;
+  EXPECT_EQ(port.LastCause().kind, CauseKind::kNone);
+  for (const int n : {0, 255}) {
+    EXPECT_EQ(port.CreateFile(ComDevicePath(n)), INVALID_HANDLE_VALUE);
+    EXPECT_NE(port.LastCause().kind, CauseKind::kNone) << n;
+  }
+  EXPECT_EQ(port.CreateFile(R"(C:\windows\win.ini)"), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(port.LastCause().kind, CauseKind::kNotSerial);
+}
+
 TEST(WindowsSerialPortTest, SleepNeverEndsEarly) {
   WindowsSerialPort port;
   for (const DWORD ms : {1u, 10u, 1u, 10u}) {

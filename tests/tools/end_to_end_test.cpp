@@ -16,6 +16,9 @@
 #include <sstream>
 #include <thread>
 
+#include "tests/support/pty_pair.h"
+#include "tests/support/scratch_dir.h"
+#include "tests/support/simulator_process.h"
 #include "tests/support/subprocess.h"
 
 namespace {
@@ -34,31 +37,20 @@ const std::string kFixedJson =
 
 class EndToEndTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "zlm-tools-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    m_config = pattern;
-  }
-  void TearDown() override {
-    m_simulator.reset();
-    std::error_code ignored;
-    fs::remove_all(m_config, ignored);
-  }
+  void TearDown() override { m_simulator.reset(); }
 
-  EnvChanges Env() const { return {{"XDG_CONFIG_HOME", m_config.string()}}; }
+  EnvChanges Env() const { return {{"XDG_CONFIG_HOME", m_config.Path().string()}}; }
   fs::path PortDir() const { return m_config / "zlm-reader" / "ports"; }
   fs::path LogPath() const { return m_config / "traffic.log"; }
 
   // Starts the simulator; its first line names the COM port and the device.
   void StartSimulator(std::vector<std::string> args) {
-    args.insert(args.begin(), {ZLM_METER_SIM, "--log", LogPath().string()});
-    m_simulator = std::make_unique<Subprocess>(args, Env());
-    ASSERT_TRUE(m_simulator->Started());
-    const std::optional<std::string> first = m_simulator->ReadLine(kProcessLimit);
-    ASSERT_TRUE(first.has_value()) << m_simulator->Err();
-    std::istringstream words(*first);
-    words >> m_com >> m_device;
-    ASSERT_EQ(m_com.rfind("COM", 0), 0u) << *first;
+    args.insert(args.begin(), {"--log", LogPath().string()});
+    SimulatorProcess simulator = StartSimulatorProcess(ZLM_METER_SIM, args, Env());
+    m_simulator = std::move(simulator.process);
+    m_com = simulator.com;
+    m_device = simulator.device;
+    ASSERT_EQ(simulator.error, "");
     // The link reaches the device through the simulator's own descriptor.
     ASSERT_EQ(fs::read_symlink(PortDir() / m_com).string().rfind("/proc/", 0), 0u);
     ASSERT_EQ(fs::canonical(PortDir() / m_com), m_device);
@@ -77,7 +69,7 @@ class EndToEndTest : public ::testing::Test {
     return RunProgram(argv, Env());
   }
 
-  fs::path m_config;
+  ScratchDir m_config{"zlm-tools"};
   std::unique_ptr<Subprocess> m_simulator;
   std::string m_com;
   std::string m_device;
@@ -119,7 +111,7 @@ TEST_P(ReadsSimulatorValues, SevenValuesAndNinthBits) {
 
   EXPECT_EQ(read.exitCode, 0) << read.err;
   EXPECT_NE(read.out.find(",\"port\":\"" + m_com + "\",\"address\":" + std::to_string(c.asked) +
-                          "," + kFixedJson),
+                          ",\"status\":\"ok\"," + kFixedJson),
             std::string::npos)
       << read.out;
 
@@ -271,21 +263,17 @@ TEST_F(EndToEndTest, LinkOfAKilledSimulatorLeadsNowhere) {
   ASSERT_TRUE(fs::is_symlink(PortDir() / m_com));
   EXPECT_FALSE(fs::exists(PortDir() / m_com));
 
-  const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-  ASSERT_GE(master, 0);
-  ASSERT_EQ(::grantpt(master), 0);
-  ASSERT_EQ(::unlockpt(master), 0);
-  if (::ptsname(master) != m_device) {
-    ::close(master);
+  const PtyPair pty;
+  ASSERT_TRUE(pty.Ok());
+  if (pty.Slave() != m_device) {
     GTEST_SKIP() << "the kernel gave the freed pty number to another process";
   }
   const RunResult read = Read({"--port", m_com, "--address", "1"});
   EXPECT_EQ(read.exitCode, 4) << read.err;
   EXPECT_NE(read.err.find("No free COM ports"), std::string::npos) << read.err;
   int queued = -1;
-  EXPECT_EQ(::ioctl(master, FIONREAD, &queued), 0);
+  EXPECT_EQ(::ioctl(pty.Master(), FIONREAD, &queued), 0);
   EXPECT_EQ(queued, 0) << "bytes reached the new terminal";
-  ::close(master);
 }
 
 // Addresses the window's field would not take, and intervals that cannot
@@ -377,12 +365,18 @@ TEST_P(SeveralMeters, ReadInTurnFailuresApart) {
       expectedErr += "address " + std::to_string(address) + ": No answer from ZLM\n";
     }
   }
-  // Port, address and volume of each row after the header.
+  // Port, address and volume of each row after the header; a failed
+  // cycle's row only counted.
   std::string out;
+  std::size_t failedRows = 0;
   std::istringstream lines(read.out);
   std::string line;
   std::getline(lines, line);
   while (std::getline(lines, line)) {
+    if (line.find(",failed,") != std::string::npos) {
+      ++failedRows;
+      continue;
+    }
     std::istringstream fields(line);
     std::string time, port, address, volume;
     std::getline(
@@ -391,6 +385,7 @@ TEST_P(SeveralMeters, ReadInTurnFailuresApart) {
     out += "," + port + "," + address + "," + volume + ",";
   }
   EXPECT_EQ(out, expectedOut) << read.out;
+  EXPECT_EQ(failedRows, 2 * c.failing.size()) << read.out;
   // Each failure is followed by the line that explains it.
   std::string failures;
   std::size_t explained = 0;

@@ -19,6 +19,8 @@
 #include <sstream>
 #include <thread>
 
+#include "tests/support/scratch_dir.h"
+#include "tests/support/simulator_process.h"
 #include "tests/support/subprocess.h"
 
 namespace {
@@ -71,12 +73,7 @@ std::optional<Received> Parse(const std::optional<std::string>& line) {
 
 class MqttTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "zlm-mqtt-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    m_dir = pattern;
-    m_port = FreeLoopbackPort();
-  }
+  void SetUp() override { m_port = FreeLoopbackPort(); }
   void TearDown() override {
     m_reader.reset();
     m_subscriber.reset();
@@ -85,11 +82,9 @@ class MqttTest : public ::testing::Test {
       m_simulator->Wait(kProcessLimit);
     }
     m_broker.reset();
-    std::error_code ignored;
-    fs::remove_all(m_dir, ignored);
   }
 
-  EnvChanges Env() const { return {{"XDG_CONFIG_HOME", m_dir.string()}}; }
+  EnvChanges Env() const { return {{"XDG_CONFIG_HOME", m_dir.Path().string()}}; }
 
   // The broker runs as the test's own user (mosquitto started as root would
   // otherwise change to its own user, who cannot read the scratch files).
@@ -98,7 +93,7 @@ class MqttTest : public ::testing::Test {
     std::ofstream config(m_dir / "mosquitto.conf");
     config << "listener " << m_port << " 127.0.0.1\n"
            << "user " << ::getpwuid(::geteuid())->pw_name << "\n"
-           << "persistence true\npersistence_location " << m_dir.string() << "/\n"
+           << "persistence true\npersistence_location " << m_dir.Path().string() << "/\n"
            << "log_dest stderr\nlog_type error\nlog_type warning\n"
            << extra;
     if (withPassword) {
@@ -192,14 +187,12 @@ class MqttTest : public ::testing::Test {
   }
 
   void StartSimulator() {
-    m_simulator =
-        std::make_unique<Subprocess>(std::vector<std::string>{ZLM_METER_SIM, "--log", "/dev/null",
-                                                              "--address", "2", "--address", "6"},
-                                     Env());
-    const std::optional<std::string> first = m_simulator->ReadLine(kProcessLimit);
-    ASSERT_TRUE(first.has_value()) << m_simulator->Err();
-    m_com = first->substr(0, first->find(' '));
-    m_pty = first->substr(first->find(' ') + 1);
+    SimulatorProcess simulator = StartSimulatorProcess(
+        ZLM_METER_SIM, {"--log", "/dev/null", "--address", "2", "--address", "6"}, Env());
+    m_simulator = std::move(simulator.process);
+    m_com = simulator.com;
+    m_pty = simulator.device;
+    ASSERT_EQ(simulator.error, "");
   }
 
   void StartReader(std::vector<std::string> args, const EnvChanges& extraEnv = {},
@@ -217,7 +210,7 @@ class MqttTest : public ::testing::Test {
   }
   std::string StatusTopic() const { return "zlm/" + m_com + "/status"; }
 
-  fs::path m_dir;
+  ScratchDir m_dir{"zlm-mqtt"};
   int m_port = 0;
   bool m_withPassword = false;
   std::string m_com;
@@ -530,16 +523,12 @@ TEST_F(MqttTest, ReadersWithTheSamePortNameDoNotCollide) {
   WriteBrokerConfig(false);
   StartBroker();
   StartSimulator();
-  auto second =
-      std::make_unique<Subprocess>(std::vector<std::string>{ZLM_METER_SIM, "--log", "/dev/null",
-                                                            "--address", "2", "--address", "6"},
-                                   Env());
-  const std::optional<std::string> secondLine = second->ReadLine(kProcessLimit);
-  ASSERT_TRUE(secondLine.has_value()) << second->Err();
-  const std::string secondPty = secondLine->substr(secondLine->find(' ') + 1);
+  SimulatorProcess second = StartSimulatorProcess(
+      ZLM_METER_SIM, {"--log", "/dev/null", "--address", "2", "--address", "6"}, Env());
+  ASSERT_EQ(second.error, "");
   // Both ptys under the same name, in two directories.
   std::vector<std::unique_ptr<Subprocess>> readers;
-  const std::string ptys[2] = {m_pty, secondPty};
+  const std::string ptys[2] = {m_pty, second.device};
   for (int i = 0; i < 2; ++i) {
     const fs::path dir = m_dir / ("host" + std::to_string(i));
     fs::create_directories(dir);
@@ -556,8 +545,8 @@ TEST_F(MqttTest, ReadersWithTheSamePortNameDoNotCollide) {
     EXPECT_EQ(Occurrences(reader->Err(), "connected to"), 1u) << reader->Err();
     EXPECT_EQ(reader->Err().find("lost"), std::string::npos) << reader->Err();
   }
-  second->Signal(SIGTERM);
-  second->Wait(kProcessLimit);
+  second.process->Signal(SIGTERM);
+  second.process->Wait(kProcessLimit);
   StopBroker();
 }
 
@@ -590,7 +579,7 @@ class MqttTlsTest : public MqttTest {
     MqttTest::SetUp();
     m_tlsPort = FreeLoopbackPort();
     m_otherNamePort = FreeLoopbackPort();
-    const fs::path& d = m_dir;
+    const fs::path& d = m_dir.Path();
     const auto openssl = [](std::vector<std::string> args) {
       args.insert(args.begin(), OPENSSL);
       const RunResult made = RunProgram(args, {});

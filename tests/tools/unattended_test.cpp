@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/scratch_dir.h"
+#include "tests/support/simulator_process.h"
 #include "tests/support/subprocess.h"
 
 namespace {
@@ -24,33 +26,26 @@ using namespace std::chrono_literals;
 
 class UnattendedTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "zlm-unattended-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    m_dir = pattern;
-  }
   void TearDown() override {
     if (m_simulator) {
       m_simulator->Signal(SIGTERM);
       m_simulator->Wait(kProcessLimit);
     }
-    std::error_code ignored;
-    fs::remove_all(m_dir, ignored);
   }
 
-  EnvChanges Env() const { return {{"XDG_CONFIG_HOME", m_dir.string()}}; }
+  EnvChanges Env() const { return {{"XDG_CONFIG_HOME", m_dir.Path().string()}}; }
 
   // extra: more of the simulator's options (--com, --silent-meter).
   void StartSimulator(const std::vector<std::string>& addresses,
                       const std::vector<std::string>& extra = {}) {
-    std::vector<std::string> argv = {ZLM_METER_SIM, "--log", "/dev/null"};
-    for (const std::string& a : addresses) argv.insert(argv.end(), {"--address", a});
-    argv.insert(argv.end(), extra.begin(), extra.end());
-    m_simulator = std::make_unique<Subprocess>(argv, Env());
-    const std::optional<std::string> first = m_simulator->ReadLine(kProcessLimit);
-    ASSERT_TRUE(first.has_value()) << m_simulator->Err();
-    m_com = first->substr(0, first->find(' '));
-    m_device = first->substr(first->find(' ') + 1);
+    std::vector<std::string> args = {"--log", "/dev/null"};
+    for (const std::string& a : addresses) args.insert(args.end(), {"--address", a});
+    args.insert(args.end(), extra.begin(), extra.end());
+    SimulatorProcess simulator = StartSimulatorProcess(ZLM_METER_SIM, args, Env());
+    m_simulator = std::move(simulator.process);
+    m_com = simulator.com;
+    m_device = simulator.device;
+    ASSERT_EQ(simulator.error, "");
   }
 
   // The UUCP lock the reader takes for the simulator's device, where the
@@ -68,7 +63,7 @@ class UnattendedTest : public ::testing::Test {
     return {};
   }
 
-  fs::path m_dir;
+  ScratchDir m_dir{"zlm-unattended"};
   std::unique_ptr<Subprocess> m_simulator;
   std::string m_com;
   std::string m_device;

@@ -74,6 +74,8 @@ read_meter --port "COM$com" --address 32
 expect "address 32" 3 "Incorrect Adres ZLM"
 read_meter --port "COM$com" --address 1
 expect "no such port" 4 "No free COM ports"
+[[ $err == *$'\n'"cause: no serial device has the number COM$com; pick a port Device Manager"* ]] ||
+  fail "no such port: no cause line in '$err'"
 
 # 3. A COM link to something that is no serial line is refused, untouched.
 : >"$work/plain-file"

@@ -19,6 +19,7 @@
 #include "meter/read_exchange.h"
 #include "meter/reading_cycle.h"
 #include "sim/sim_serial_port.h"
+#include "tests/support/message_box_recorder.h"
 #include "tests/support/modal_watcher.h"
 #include "ui/about_dlg.h"
 #include "ui/framework/menu.h"
@@ -27,6 +28,7 @@
 #include "ui/framework/qt/template_font.h"
 #include "ui/framework/resources.h"
 #include "ui/reader_dlg.h"
+#include "ui/reading_timer.h"
 #include "ui/resource.h"
 
 namespace {
@@ -50,14 +52,9 @@ class AboutAndSystemMenuTest : public ::testing::Test {
     ZlmMeter& meter = line.AttachMeter(kPort, kAddress);
     for (const ParameterInfo& parameter : kParameters) meter.SetValue(parameter.code, 1234, 4);
     SetStringResource(IDS_ABOUTBOX, kAboutEntry);
-    SetMessageBoxHook([this](const MessageBoxCall& call) {
-      boxes.push_back(call.text);
-      return IDOK;
-    });
   }
   void TearDown() override {
     dlg.reset();
-    SetMessageBoxHook({});
     SetStringResource(IDS_ABOUTBOX, kAboutEntry);
   }
 
@@ -88,7 +85,8 @@ class AboutAndSystemMenuTest : public ::testing::Test {
 
   SimSerialPort line;
   std::unique_ptr<CReaderDlg> dlg;
-  std::vector<std::string> boxes;
+  MessageBoxRecorder recorder;
+  std::vector<MessageBoxCall>& boxes = recorder.boxes;
 };
 
 TEST_F(AboutAndSystemMenuTest, SystemMenuEndsWithSeparatorAndAboutEntry) {

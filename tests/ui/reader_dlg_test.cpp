@@ -14,10 +14,13 @@
 
 #include "meter/read_exchange.h"
 #include "meter/reading_cycle.h"
+#include "platform/number_text.h"
 #include "sim/sim_serial_port.h"
-#include "ui/framework/qt/dialog_window.h"
+#include "tests/support/message_box_recorder.h"
 #include "ui/framework/message_box_hook.h"
-#include "ui/framework/number_text.h"
+#include "ui/framework/qt/dialog_window.h"
+#include "ui/read_status.h"
+#include "ui/reading_timer.h"
 #include "ui/resource.h"
 
 namespace {
@@ -46,18 +49,8 @@ constexpr Expected kCycle[] = {
 
 class ReaderDlgTest : public ::testing::Test {
  public:
-  void SetUp() override {
-    g_nReadStatus = 0;
-    SetMessageBoxHook([this](const MessageBoxCall& call) {
-      boxes.push_back(call);
-      if (onBox) onBox(call);
-      return IDOK;
-    });
-  }
-  void TearDown() override {
-    dlg.reset();
-    SetMessageBoxHook({});
-  }
+  void SetUp() override { g_nReadStatus = 0; }
+  void TearDown() override { dlg.reset(); }
 
   // A window over a line with a meter at kAddress on port kPort.
   CReaderDlg& OpenWindow() {
@@ -112,8 +105,9 @@ class ReaderDlgTest : public ::testing::Test {
 
   SimSerialPort line;
   std::unique_ptr<CReaderDlg> dlg;
-  std::vector<MessageBoxCall> boxes;
-  std::function<void(const MessageBoxCall&)> onBox;
+  MessageBoxRecorder recorder;
+  std::vector<MessageBoxCall>& boxes = recorder.boxes;
+  std::function<void(const MessageBoxCall&)>& onBox = recorder.onBox;
 };
 
 TEST_F(ReaderDlgTest, StartsWithZerosTheFreePortsAndFocusOnCancel) {

@@ -26,6 +26,7 @@
 #include "ui/about_dlg.h"
 #include "ui/framework/qt/dialog_window.h"
 #include "ui/reader_dlg.h"
+#include "ui/reading_timer.h"
 #include "ui/resource.h"
 
 namespace {

@@ -66,24 +66,46 @@ std::optional<SilentMeter> SilentMeterOf(const std::string& text) {
   return silent;
 }
 
-BusFaults FaultsOf(const Options& options) {
-  BusFaults faults;
-  faults.lateMs = options.lateMs;
-  const std::set<std::string> names(options.faults.begin(), options.faults.end());
-  faults.silent = names.contains("silent");
-  faults.late = names.contains("late");
-  if (names.contains("stray")) faults.stray = {0x7F};
-  if (names.contains("stray2")) faults.stray = {0x7F, 0x7E};
-  faults.addressEchoMissing = names.contains("no-address-echo");
-  // R0..R3: the answer ends before the value's last digits.
-  if (names.contains("short")) faults.answerCut = 4;
-  return faults;
+// Each --fault by name and what it does, in the order they are applied (and
+// listed in --help): stray2 wins over stray.
+struct FaultKind {
+  const char* name;
+  void (*apply)(BusFaults& bus, AnswerFaults& answers);
+};
+constexpr FaultKind kFaultKinds[] = {
+    {"silent", [](BusFaults& bus, AnswerFaults&) { bus.silent = true; }},
+    {"late", [](BusFaults& bus, AnswerFaults&) { bus.late = true; }},
+    // R0..R3: the answer ends before the value's last digits.
+    {"short", [](BusFaults& bus, AnswerFaults&) { bus.answerCut = 4; }},
+    {"stray", [](BusFaults& bus, AnswerFaults&) { bus.stray = {0x7F}; }},
+    {"stray2",
+     [](BusFaults& bus, AnswerFaults&) {
+       bus.stray = {0x7F, 0x7E};
+     }},
+    {"no-address-echo", [](BusFaults& bus, AnswerFaults&) { bus.addressEchoMissing = true; }},
+    {"invalid-bcd", [](BusFaults&, AnswerFaults& answers) { answers.invalidBcd = true; }},
+    {"position", [](BusFaults&, AnswerFaults& answers) { answers.positionTooLarge = true; }},
+};
+
+std::vector<std::string> FaultNames() {
+  std::vector<std::string> names;
+  for (const FaultKind& kind : kFaultKinds) names.emplace_back(kind.name);
+  return names;
 }
 
-AnswerFaults AnswerFaultsOf(const Options& options) {
+struct Faults {
+  BusFaults bus;
+  AnswerFaults answers;
+};
+
+Faults FaultsOf(const Options& options) {
+  Faults faults;
+  faults.bus.lateMs = options.lateMs;
   const std::set<std::string> names(options.faults.begin(), options.faults.end());
-  return {.invalidBcd = names.contains("invalid-bcd"),
-          .positionTooLarge = names.contains("position")};
+  for (const FaultKind& kind : kFaultKinds) {
+    if (names.contains(kind.name)) kind.apply(faults.bus, faults.answers);
+  }
+  return faults;
 }
 
 std::vector<BusMeter> MetersOf(const Options& options) {
@@ -164,11 +186,10 @@ int main(int argc, char** argv) {
                ")" + (code == 119 ? "; also sets the bore for the per-cent reading" : ""))
         ->check(CLI::NonNegativeNumber);
   }
-  app.add_option("--fault", options.faults,
-                 "Fault on every exchange (repeatable): silent, late, short, stray, stray2, "
-                 "no-address-echo, invalid-bcd, position")
-      ->check(CLI::IsMember({"silent", "late", "short", "stray", "stray2", "no-address-echo",
-                             "invalid-bcd", "position"}))
+  std::string faultList;
+  for (const std::string& name : FaultNames()) faultList += (faultList.empty() ? "" : ", ") + name;
+  app.add_option("--fault", options.faults, "Fault on every exchange (repeatable): " + faultList)
+      ->check(CLI::IsMember(FaultNames()))
       ->expected(1)
       ->take_all();
   app.add_option("--silent-meter", options.silentMeters,
@@ -240,13 +261,14 @@ int main(int argc, char** argv) {
                com, line->SlavePath().c_str());
 
   {
-    MeterBus bus(FaultsOf(options));
+    const Faults faults = FaultsOf(options);
+    MeterBus bus(faults.bus);
     for (const std::string& text : options.silentMeters) {
       const SilentMeter silent = *SilentMeterOf(text);
       bus.Silence(silent.address, static_cast<std::uint64_t>(silent.from * 1e6),
                   silent.until == 0 ? UINT64_MAX : static_cast<std::uint64_t>(silent.until * 1e6));
     }
-    AttachMetersInService(bus, MetersOf(options), AnswerFaultsOf(options));
+    AttachMetersInService(bus, MetersOf(options), faults.answers);
     // Its writer thread starts with the stop signals blocked, so they reach
     // the server's wait; the whole log is written when it goes.
     TrafficLog log(logFile);

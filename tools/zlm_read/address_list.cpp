@@ -4,7 +4,7 @@
 #include <sstream>
 
 #include "meter/link_format.h"
-#include "ui/framework/number_text.h"
+#include "platform/number_text.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "serial/windows_api.h"
+#include "platform/windows_api.h"
 #include "tools/zlm_read/console.h"
 
 const char kPortHelp[] = "COMn, the system's own port number (COM1..COM255)";

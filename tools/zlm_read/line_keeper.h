@@ -33,6 +33,7 @@ class LineKeeper {
   // port cannot be opened (the line's LastCause says why).
   bool Open();
 
+  SerialPort& Line() const { return m_line; }
   bool IsOpen() const { return m_handle != INVALID_HANDLE_VALUE; }
   HANDLE Handle() const { return m_handle; }
 

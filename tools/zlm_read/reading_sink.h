@@ -3,20 +3,7 @@
 #include <chrono>
 #include <string>
 
-#include "meter/reading_output.h"
-
-// A failed cycle of one meter.
-struct MeterFailure {
-  std::chrono::system_clock::time_point time;
-  std::string port;
-  int address = 0;
-  std::string message;  // the failing step's message, as the window shows it
-  // The line that explains it, "cause: ..." or "hint: ...", as zlm-read
-  // prints it after the message; empty when there is nothing to add.
-  std::string cause;
-  // The meter was not asked: the port is away (its loss was reported once).
-  bool lineDown = false;
-};
+#include "tools/zlm_read/reading_output.h"
 
 // Where zlm-read's readings go: the terminal, a broker. Each meter's cycle
 // ends in exactly one call.

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "meter/bus_scan.h"
 #include "tools/zlm_read/console.h"
+#include "tools/zlm_read/scan_output.h"
 
 void PrintExplanation(const std::string& line) {
   if (!line.empty()) std::fprintf(stderr, "%s\n", line.c_str());

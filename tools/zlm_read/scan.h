@@ -3,8 +3,8 @@
 #include <functional>
 #include <string>
 
-#include "meter/reading_output.h"
 #include "serial/serial_port.h"
+#include "tools/zlm_read/reading_output.h"
 
 // zlm-read --scan: asks every bus address once, prints a row per address
 // and the addresses that answered, with the line's diagnosis when none did.

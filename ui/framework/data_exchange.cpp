@@ -2,8 +2,8 @@
 
 #include <string>
 
+#include "platform/number_text.h"
 #include "ui/framework/combo_box.h"
-#include "ui/framework/number_text.h"
 #include "ui/framework/wnd.h"
 
 namespace {

@@ -8,7 +8,7 @@
 // A dialog described as data: the window and its controls in tab order,
 // geometry in dialog units of the template font.
 
-enum class ControlKind { PushButton, ComboBox, Label, Icon, Edit };
+enum class ControlKind { kPushButton, kComboBox, kLabel, kIcon, kEdit };
 
 // A control the program never addresses carries this id.
 inline constexpr int IDC_STATIC = -1;

@@ -14,7 +14,7 @@
 inline constexpr unsigned ID_HELP = 0xE146;
 
 #ifdef _WIN32
-#include "serial/windows_api.h"
+#include "platform/windows_api.h"
 
 // A window of ours and a control in it are both windows of the platform.
 using WindowHandle = HWND;

@@ -107,5 +107,3 @@ HICON CWnd::SetIcon(HICON hIcon, BOOL bBigIcon) {
   if (m_hWnd) ShowIcon(bBigIcon);
   return previous;
 }
-
-HICON CWnd::GetIcon(BOOL bBigIcon) const { return bBigIcon ? m_hBigIcon : m_hSmallIcon; }

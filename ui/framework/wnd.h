@@ -46,7 +46,6 @@ class CWnd {
   CMenu* GetSystemMenu(BOOL bRevert);
 
   HICON SetIcon(HICON hIcon, BOOL bBigIcon);
-  HICON GetIcon(BOOL bBigIcon) const;
 
   ControlHandle GetDlgItem(int id) const;
   WindowHandle GetSafeHwnd() const { return m_hWnd; }

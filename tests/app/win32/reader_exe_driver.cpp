@@ -15,7 +15,7 @@
 #include <cwchar>
 #include <string>
 
-#include "serial/windows_api.h"
+#include "platform/windows_api.h"
 #include "ui/resource.h"
 
 namespace {

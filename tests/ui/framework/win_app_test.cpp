@@ -21,7 +21,7 @@ namespace {
 constexpr UINT ID_EXTRA = 0x8001;
 
 constexpr DlgItemTemplate kItems[] = {
-    {IDOK, ControlKind::PushButton, "OK", 5, 5, 40, 14, WS_TABSTOP},
+    {IDOK, ControlKind::kPushButton, "OK", 5, 5, 40, 14, WS_TABSTOP},
 };
 constexpr DlgTemplate kTemplate{
     "Main", 0, 0, 80, 30, "MS Sans Serif", 8, WS_POPUP | WS_CAPTION | WS_SYSMENU, 0, kItems};
@@ -65,11 +65,12 @@ const AppCommandEntry TestApp::messageEntries[] = {
 };
 const AppCommandMap TestApp::messageMap{&CWinApp::messageMap, messageEntries};
 
+// Adds a command to its base's table.
 class DerivedApp : public TestApp {
  protected:
-  const AppCommandMap* GetMessageMap() const override { return &messageMap; }
   static const AppCommandEntry messageEntries[];
   static const AppCommandMap messageMap;
+  const AppCommandMap* GetMessageMap() const override { return &messageMap; }
 };
 
 const AppCommandEntry DerivedApp::messageEntries[] = {

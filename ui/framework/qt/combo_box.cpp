@@ -1,4 +1,4 @@
-#include "ui/framework/qt/combo_box.h"
+#include "ui/framework/combo_box.h"
 
 #include <QComboBox>
 
@@ -17,6 +17,8 @@ QString Shown(const QString& text) {
 }  // namespace
 
 void CComboBox::Attach(QWidget* control) { m_pControl = qobject_cast<QComboBox*>(control); }
+
+QComboBox* CComboBox::GetControl() const { return m_pControl; }
 
 int CComboBox::AddString(const std::string& text) {
   if (!m_pControl) return CB_ERR;

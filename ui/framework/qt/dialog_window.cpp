@@ -21,27 +21,27 @@ constexpr QSize kIconSize(32, 32);
 QWidget* MakeControl(const DlgItemTemplate& item, QWidget* parent) {
   const QString text = QString::fromUtf8(item.text ? item.text : "");
   switch (item.kind) {
-    case ControlKind::PushButton: {
+    case ControlKind::kPushButton: {
       auto* button = new QPushButton(text, parent);
       // Only a template's own default button reacts to Enter from elsewhere.
       button->setAutoDefault(false);
       button->setDefault((item.style & BS_DEFPUSHBUTTON) != 0);
       return button;
     }
-    case ControlKind::ComboBox: {
+    case ControlKind::kComboBox: {
       auto* combo = new QComboBox(parent);
       combo->setEditable(false);
       combo->setProperty("sorted", (item.style & CBS_SORT) != 0);
       return combo;
     }
-    case ControlKind::Label: {
+    case ControlKind::kLabel: {
       auto* label = new QLabel(text, parent);
       label->setWordWrap(true);
       label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
       label->setTextFormat(Qt::PlainText);
       return label;
     }
-    case ControlKind::Icon: {
+    case ControlKind::kIcon: {
       auto* label = new QLabel(parent);
       if (HICON icon = LoadIconResource(item.iconId)) {
         label->setPixmap(icon->pixmap(kIconSize));
@@ -49,7 +49,7 @@ QWidget* MakeControl(const DlgItemTemplate& item, QWidget* parent) {
       label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
       return label;
     }
-    case ControlKind::Edit: {
+    case ControlKind::kEdit: {
       auto* edit = new QLineEdit(parent);
       if (item.style & ES_CENTER) edit->setAlignment(Qt::AlignCenter);
       edit->setReadOnly((item.style & ES_READONLY) != 0);
@@ -108,20 +108,20 @@ void DialogWindow::BuildControls(const DlgTemplate& dialogTemplate) {
           std::max(1, (rect.height() - closed) / std::max(1, combo->fontMetrics().height()));
       combo->setMaxVisibleItems(lines);
       rect.setHeight(closed);
-    } else if (item.kind == ControlKind::Icon) {
+    } else if (item.kind == ControlKind::kIcon) {
       // An icon control takes the size of its icon at the template's
       // corner: the template's own size would cut the image off.
       rect.setSize(kIconSize);
     }
     control->setGeometry(rect);
     const bool tabStop = (item.style & WS_TABSTOP) != 0;
-    if (item.kind == ControlKind::Label || item.kind == ControlKind::Icon) {
+    if (item.kind == ControlKind::kLabel || item.kind == ControlKind::kIcon) {
       control->setFocusPolicy(Qt::NoFocus);
     } else {
       control->setFocusPolicy(tabStop ? Qt::StrongFocus : Qt::ClickFocus);
     }
     if (tabStop && !m_firstTabStop) m_firstTabStop = control;
-    if (item.kind == ControlKind::PushButton && (item.style & BS_DEFPUSHBUTTON)) {
+    if (item.kind == ControlKind::kPushButton && (item.style & BS_DEFPUSHBUTTON)) {
       m_defaultId = item.id;
     }
 

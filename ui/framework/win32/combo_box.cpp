@@ -1,4 +1,4 @@
-#include "ui/framework/win32/combo_box.h"
+#include "ui/framework/combo_box.h"
 
 #include "ui/framework/win32/utf16.h"
 
@@ -10,6 +10,10 @@ std::string Shown(std::string text) {
 }
 
 }  // namespace
+
+void CComboBox::Attach(HWND control) { m_hWnd = control; }
+
+HWND CComboBox::GetControl() const { return m_hWnd; }
 
 int CComboBox::AddString(const std::string& text) {
   if (!m_hWnd) return CB_ERR;

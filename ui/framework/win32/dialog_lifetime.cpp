@@ -15,6 +15,17 @@ constexpr wchar_t kSuperProcProperty[] = L"ZlmReader.SuperProc";
 
 CWnd* OwnerOf(HWND hWnd) { return reinterpret_cast<CWnd*>(GetWindowLongPtrW(hWnd, GWLP_USERDATA)); }
 
+// Runs one of the dialog manager's two calls (modeless or modal) on the
+// template built in memory, owned by the parent's window, with dlg as the
+// creation parameter DialogProc ties the window to.
+template <typename DialogCall>
+auto FromTemplate(DialogCall call, const DlgTemplate& dialogTemplate, CWnd* parent, CDialog* dlg) {
+  const std::vector<std::uint16_t> memory = BuildDialogTemplate(dialogTemplate);
+  return call(GetModuleHandleW(nullptr), reinterpret_cast<LPCDLGTEMPLATEW>(memory.data()),
+              parent ? parent->GetSafeHwnd() : nullptr, &WindowBackend::DialogProc,
+              reinterpret_cast<LPARAM>(dlg));
+}
+
 }  // namespace
 
 INT_PTR CALLBACK WindowBackend::DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -76,11 +87,7 @@ BOOL CDialog::CreateWindow(bool) {
   if (m_hWnd) return FALSE;
   m_bEnded = false;
   m_nResult = 0;
-  const std::vector<std::uint16_t> dialogTemplate = BuildDialogTemplate(m_template);
-  const HWND hWnd = CreateDialogIndirectParamW(
-      GetModuleHandleW(nullptr), reinterpret_cast<LPCDLGTEMPLATEW>(dialogTemplate.data()),
-      m_pParentWnd ? m_pParentWnd->GetSafeHwnd() : nullptr, &WindowBackend::DialogProc,
-      reinterpret_cast<LPARAM>(this));
+  const HWND hWnd = FromTemplate(&CreateDialogIndirectParamW, m_template, m_pParentWnd, this);
   if (!hWnd) return FALSE;
   ShowWindow(hWnd, SW_SHOW);
   return TRUE;
@@ -90,12 +97,8 @@ int CDialog::DoModal() {
   if (m_hWnd) return -1;
   m_bEnded = false;
   m_nResult = 0;
-  const std::vector<std::uint16_t> dialogTemplate = BuildDialogTemplate(m_template);
   // The dialog manager's own modal loop, with the parent disabled meanwhile.
-  const INT_PTR result = DialogBoxIndirectParamW(
-      GetModuleHandleW(nullptr), reinterpret_cast<LPCDLGTEMPLATEW>(dialogTemplate.data()),
-      m_pParentWnd ? m_pParentWnd->GetSafeHwnd() : nullptr, &WindowBackend::DialogProc,
-      reinterpret_cast<LPARAM>(this));
+  const INT_PTR result = FromTemplate(&DialogBoxIndirectParamW, m_template, m_pParentWnd, this);
   AfxWindowDestroyed(this);
   return result == -1 ? -1 : m_nResult;
 }

@@ -9,14 +9,14 @@ namespace {
 // Ordinals of the predefined control classes inside a template.
 std::uint16_t ClassOrdinal(ControlKind kind) {
   switch (kind) {
-    case ControlKind::PushButton:
+    case ControlKind::kPushButton:
       return 0x0080;
-    case ControlKind::Edit:
+    case ControlKind::kEdit:
       return 0x0081;
-    case ControlKind::Label:
-    case ControlKind::Icon:
+    case ControlKind::kLabel:
+    case ControlKind::kIcon:
       return 0x0082;
-    case ControlKind::ComboBox:
+    case ControlKind::kComboBox:
       return 0x0085;
   }
   return 0x0082;
@@ -85,7 +85,7 @@ std::vector<std::uint16_t> BuildDialogTemplate(const DlgTemplate& t) {
     w.Short(item.cy);
     w.Dword(static_cast<std::uint32_t>(item.id));
     w.Ordinal(ClassOrdinal(item.kind));
-    if (item.kind == ControlKind::Icon) {
+    if (item.kind == ControlKind::kIcon) {
       // The icon resource of the module that runs the dialog.
       w.Ordinal(static_cast<std::uint16_t>(item.iconId));
     } else {

@@ -1,6 +1,6 @@
 #include "ui/framework/win32/utf16.h"
 
-#include "serial/windows_api.h"
+#include "platform/windows_api.h"
 
 std::wstring Widen(std::string_view utf8) {
   if (utf8.empty()) return {};

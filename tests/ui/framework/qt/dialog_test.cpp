@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/message_box_recorder.h"
+#include "tests/support/toy_dlg.h"
 #include "ui/framework/combo_box.h"
 #include "ui/framework/data_exchange.h"
 #include "ui/framework/message_box_hook.h"
@@ -20,81 +22,16 @@
 
 namespace {
 
-constexpr int IDC_LIST = 100;
-constexpr int IDC_NUMBER = 101;
-constexpr int IDC_VALUE = 102;
-constexpr int IDC_GO = 103;
-constexpr int IDC_PLAIN = 104;
-
-constexpr DlgItemTemplate kItems[] = {
-    {IDC_GO, ControlKind::PushButton, "Go", 5, 5, 40, 14, WS_TABSTOP},
-    {IDC_LIST, ControlKind::ComboBox, nullptr, 50, 5, 60, 80,
-     CBS_DROPDOWNLIST | CBS_SORT | WS_TABSTOP},
-    {IDC_STATIC, ControlKind::Label, "Number:", 5, 25, 40, 8, SS_LEFT},
-    {IDC_NUMBER, ControlKind::Edit, nullptr, 50, 25, 40, 12, WS_BORDER | WS_TABSTOP},
-    {IDC_VALUE, ControlKind::Edit, nullptr, 50, 40, 40, 12, WS_BORDER | ES_READONLY | WS_TABSTOP},
-    {IDC_PLAIN, ControlKind::PushButton, "Plain", 5, 40, 40, 14, WS_TABSTOP},
-};
-constexpr DlgTemplate kTemplate{
-    "Toy", 0, 0, 120, 60, "MS Sans Serif", 8, WS_POPUP | WS_CAPTION | WS_SYSMENU, 0, kItems};
-
-// A dialog that records what reaches its handlers.
-class ToyDlg : public CDialog {
- public:
-  ToyDlg() : CDialog(kTemplate) {}
-
-  CComboBox m_cbList;
-  int m_nNumber = 0;
-  double m_dValue = 0.0;
-  std::vector<std::string> calls;
-  std::vector<UINT_PTR> ticks;
-  std::function<void()> onTick;
-
-  void OnGo() { calls.push_back("go"); }
-  void OnTimer(UINT_PTR id) {
-    ticks.push_back(id);
-    if (onTick) onTick();
-  }
-
- protected:
-  const MessageMap* GetMessageMap() const override { return &messageMap; }
-  void DoDataExchange(CDataExchange* pDX) override {
-    DDX_Control(pDX, IDC_LIST, m_cbList);
-    DDX_Text(pDX, IDC_NUMBER, m_nNumber);
-    DDX_Text(pDX, IDC_VALUE, m_dValue);
-  }
-  void OnCancel() override {
-    calls.push_back("cancel");
-    CDialog::OnCancel();
-  }
-
- private:
-  static const MessageEntry entries[];
-  static const MessageMap messageMap;
-};
-
-const MessageEntry ToyDlg::entries[] = {
-    MapClicked<&ToyDlg::OnGo>(IDC_GO),
-    MapTimer<&ToyDlg::OnTimer>(),
-};
-const MessageMap ToyDlg::messageMap{&CDialog::messageMap, entries};
-
 class DialogTest : public ::testing::Test {
  public:
-  void SetUp() override {
-    SetMessageBoxHook([this](const MessageBoxCall& call) {
-      boxes.push_back(call);
-      return IDOK;
-    });
-    ASSERT_TRUE(dlg.Create());
-  }
-  void TearDown() override { SetMessageBoxHook({}); }
+  void SetUp() override { ASSERT_TRUE(dlg.Create()); }
 
   QLineEdit* Edit(int id) { return qobject_cast<QLineEdit*>(dlg.GetDlgItem(id)); }
   QWidget* Focus() { return dlg.GetSafeHwnd()->focusWidget(); }
 
+  MessageBoxRecorder recorder;
+  std::vector<MessageBoxCall>& boxes = recorder.boxes;
   ToyDlg dlg;
-  std::vector<MessageBoxCall> boxes;
 };
 
 TEST_F(DialogTest, CommandsReachTheirHandlersAndOkAndCancelTheBase) {
@@ -132,7 +69,7 @@ TEST_F(DialogTest, FailedRefreshStopsAtTheFieldAndSelectsIt) {
   EXPECT_EQ(dlg.m_nNumber, 0);
   EXPECT_EQ(dlg.m_dValue, 1.5);  // later bindings were not reached
   ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0].caption, "Toy");
+  EXPECT_EQ(boxes[0].caption, "Проба");
   EXPECT_EQ(boxes[0].style, MB_ICONEXCLAMATION);
   EXPECT_EQ(Focus(), Edit(IDC_NUMBER));
   EXPECT_EQ(Edit(IDC_NUMBER)->selectedText(), "4x");

@@ -5,12 +5,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "tests/support/message_box_recorder.h"
+#include "tests/support/toy_dlg.h"
 #include "ui/framework/combo_box.h"
 #include "ui/framework/data_exchange.h"
 #include "ui/framework/dialog_units.h"
@@ -19,51 +22,12 @@
 
 namespace {
 
-constexpr int IDC_LIST = 100;
-constexpr int IDC_NUMBER = 101;
-constexpr int IDC_VALUE = 102;
-constexpr int IDC_GO = 103;
-constexpr int IDC_LABEL = 104;
 constexpr UINT_PTR kTimer = 7;
 
-constexpr DlgItemTemplate kItems[] = {
-    {IDC_GO, ControlKind::PushButton, "Go", 5, 5, 40, 14, WS_TABSTOP},
-    {IDC_LIST, ControlKind::ComboBox, nullptr, 50, 5, 60, 80,
-     CBS_DROPDOWNLIST | CBS_SORT | WS_VSCROLL | WS_TABSTOP},
-    {IDC_LABEL, ControlKind::Label, "Число:", 5, 25, 40, 8, SS_LEFT},
-    {IDC_NUMBER, ControlKind::Edit, nullptr, 50, 25, 40, 12, WS_BORDER | WS_TABSTOP},
-    {IDC_VALUE, ControlKind::Edit, nullptr, 50, 40, 40, 12, WS_BORDER | ES_READONLY | WS_TABSTOP},
-};
-constexpr DlgTemplate kTemplate{
-    "Проба", 0,
-    0,       120,
-    60,      "MS Sans Serif",
-    8,       DS_SETFONT | DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU,
-    0,       kItems};
-
-class ToyDlg : public CDialog {
+// The toy dialog with the system menu's commands in its table: the about
+// entry (0x0010) recorded, the rest to the default.
+class Win32ToyDlg : public ToyDlg {
  public:
-  ToyDlg() : CDialog(kTemplate) {}
-
-  CComboBox m_cbList;
-  int m_nNumber = 0;
-  double m_dValue = 0.0;
-  std::vector<std::string> calls;
-  int ticks = 0;
-  bool boxOnTick = false;
-  int ticksWhileBoxOpen = 0;
-
-  void OnGo() { calls.push_back("go"); }
-  void OnTimer(UINT_PTR id) {
-    if (id != kTimer) return;
-    ++ticks;
-    // One real box: its loop keeps dispatching ticks to this window.
-    if (boxOnTick) {
-      boxOnTick = false;
-      MessageBox("Тик", "Тик", MB_ICONERROR);
-      ticksWhileBoxOpen = ticks;
-    }
-  }
   void OnSysCommand(UINT nID, LPARAM) {
     if ((nID & 0xFFF0) == 0x0010) {
       calls.push_back("about");
@@ -73,32 +37,22 @@ class ToyDlg : public CDialog {
   }
 
  protected:
-  const MessageMap* GetMessageMap() const override { return &messageMap; }
-  void DoDataExchange(CDataExchange* pDX) override {
-    DDX_Control(pDX, IDC_LIST, m_cbList);
-    DDX_Text(pDX, IDC_NUMBER, m_nNumber);
-    DDX_Text(pDX, IDC_VALUE, m_dValue);
-  }
-  void OnOK() override {
-    calls.push_back("ok");
-    CDialog::OnOK();
-  }
-  void OnCancel() override {
-    calls.push_back("cancel");
-    CDialog::OnCancel();
-  }
+  const MessageMap* GetMessageMap() const override { return &sysCommandMap; }
 
  private:
-  static const MessageEntry entries[];
-  static const MessageMap messageMap;
+  static const MessageEntry sysCommandEntries[];
+  static const MessageMap sysCommandMap;
 };
 
-const MessageEntry ToyDlg::entries[] = {
-    MapClicked<&ToyDlg::OnGo>(IDC_GO),
-    MapTimer<&ToyDlg::OnTimer>(),
-    MapSysCommand<&ToyDlg::OnSysCommand>(),
+const MessageEntry Win32ToyDlg::sysCommandEntries[] = {
+    MapSysCommand<&Win32ToyDlg::OnSysCommand>(),
 };
-const MessageMap ToyDlg::messageMap{&CDialog::messageMap, entries};
+const MessageMap Win32ToyDlg::sysCommandMap{&ToyDlg::messageMap, sysCommandEntries};
+
+// The ticks of kTimer so far.
+std::size_t TicksOf(const ToyDlg& dlg) {
+  return static_cast<std::size_t>(std::count(dlg.ticks.begin(), dlg.ticks.end(), kTimer));
+}
 
 std::wstring Text(HWND hWnd) {
   wchar_t text[256] = {};
@@ -131,23 +85,17 @@ void PressKey(HWND dialog, WPARAM key) {
 class Win32DialogTest : public ::testing::Test {
  public:
   void SetUp() override {
-    SetMessageBoxHook([this](const MessageBoxCall& call) {
-      boxes.push_back(call);
-      return IDOK;
-    });
     ASSERT_TRUE(dlg.Create());
     hWnd = dlg.GetSafeHwnd();
     SetForegroundWindow(hWnd);
     Pump(hWnd);
   }
-  void TearDown() override {
-    dlg.DestroyWindow();
-    SetMessageBoxHook({});
-  }
+  void TearDown() override { dlg.DestroyWindow(); }
 
-  ToyDlg dlg;
+  MessageBoxRecorder recorder;
+  std::vector<MessageBoxCall>& boxes = recorder.boxes;
+  Win32ToyDlg dlg;
   HWND hWnd = nullptr;
-  std::vector<MessageBoxCall> boxes;
 };
 
 TEST_F(Win32DialogTest, TemplateGivesFontTextsAndControlRectangles) {
@@ -166,7 +114,7 @@ TEST_F(Win32DialogTest, TemplateGivesFontTextsAndControlRectangles) {
   GetClientRect(hWnd, &client);
   EXPECT_EQ(DialogUnitsToPixels(units, 0, 0, 120, 60),
             (PixelRect{0, 0, client.right, client.bottom}));
-  for (const DlgItemTemplate& item : kItems) {
+  for (const DlgItemTemplate& item : kToyItems) {
     SCOPED_TRACE(item.id);
     const HWND control = GetDlgItem(hWnd, item.id);
     ASSERT_NE(control, nullptr);
@@ -175,7 +123,7 @@ TEST_F(Win32DialogTest, TemplateGivesFontTextsAndControlRectangles) {
     MapWindowPoints(nullptr, hWnd, reinterpret_cast<POINT*>(&r), 2);
     PixelRect shown{r.left, r.top, r.right - r.left, r.bottom - r.top};
     const PixelRect expected = DialogUnitsToPixels(units, item.x, item.y, item.cx, item.cy);
-    if (item.kind == ControlKind::ComboBox) {
+    if (item.kind == ControlKind::kComboBox) {
       // The template height includes the dropped-down list; closed, the
       // control is one line high.
       EXPECT_LT(shown.height, expected.height);
@@ -269,11 +217,11 @@ TEST_F(Win32DialogTest, TimerTicksArriveAndATickDuringABoxIsDropped) {
   ASSERT_EQ(dlg.SetTimer(kTimer, 20), kTimer);
   EXPECT_TRUE(dlg.IsTimerSet(kTimer));
   Pump(hWnd, 300);
-  EXPECT_GE(dlg.ticks, 5);
+  EXPECT_GE(TicksOf(dlg), 5u);
   EXPECT_TRUE(dlg.KillTimer(kTimer));
-  const int ticks = dlg.ticks;
+  const std::size_t ticks = TicksOf(dlg);
   Pump(hWnd, 100);
-  EXPECT_EQ(dlg.ticks, ticks);
+  EXPECT_EQ(TicksOf(dlg), ticks);
 
   // A real message box answers after 300 ms: about 15 ticks fall due while
   // it is open, and none of them runs the handler again.
@@ -288,13 +236,21 @@ TEST_F(Win32DialogTest, TimerTicksArriveAndATickDuringABoxIsDropped) {
       }
     }
   });
-  dlg.ticks = 0;
-  dlg.boxOnTick = true;
+  dlg.ticks.clear();
+  // One real box: its loop keeps dispatching ticks to this window.
+  bool boxShown = false;
+  std::size_t ticksWhileBoxOpen = 0;
+  dlg.onTick = [&] {
+    if (boxShown) return;
+    boxShown = true;
+    dlg.MessageBox("Тик", "Тик", MB_ICONERROR);
+    ticksWhileBoxOpen = TicksOf(dlg);
+  };
   dlg.SetTimer(kTimer, 20);
   while (!closed) Pump(hWnd, 20);
   dlg.KillTimer(kTimer);
   closer.join();
-  EXPECT_EQ(dlg.ticksWhileBoxOpen, 1);
+  EXPECT_EQ(ticksWhileBoxOpen, 1u);
 }
 
 TEST_F(Win32DialogTest, SystemMenuIsTheWindowsOwnAndItsCommandsReachTheTable) {

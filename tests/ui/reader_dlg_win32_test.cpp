@@ -11,8 +11,10 @@
 
 #include "meter/reading_cycle.h"
 #include "sim/sim_serial_port.h"
+#include "tests/support/message_box_recorder.h"
 #include "ui/framework/menu.h"
 #include "ui/framework/message_box_hook.h"
+#include "ui/reading_timer.h"
 #include "ui/resource.h"
 
 namespace {
@@ -40,17 +42,10 @@ class Win32ReaderDlgTest : public ::testing::Test {
     line.AddPort(kPort + 1);
     ZlmMeter& meter = line.AttachMeter(kPort, kAddress);
     for (const ParameterInfo& parameter : kParameters) meter.SetValue(parameter.code, 1234, 4);
-    SetMessageBoxHook([this](const MessageBoxCall& call) {
-      boxes.push_back(call.text);
-      return IDOK;
-    });
     ASSERT_TRUE(dlg.Create());
     hWnd = dlg.GetSafeHwnd();
   }
-  void TearDown() override {
-    dlg.DestroyWindow();
-    SetMessageBoxHook({});
-  }
+  void TearDown() override { dlg.DestroyWindow(); }
 
   void Choose(int index) {
     SendDlgItemMessageW(hWnd, IDC_PORT_COMBO, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
@@ -61,7 +56,8 @@ class Win32ReaderDlgTest : public ::testing::Test {
   SimSerialPort line;
   CReaderDlg dlg{line};
   HWND hWnd = nullptr;
-  std::vector<std::string> boxes;
+  MessageBoxRecorder recorder;
+  std::vector<MessageBoxCall>& boxes = recorder.boxes;
 };
 
 TEST_F(Win32ReaderDlgTest, ReselectingAPortClosesThePreviousOneFirst) {

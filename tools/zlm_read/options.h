@@ -1,0 +1,40 @@
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "tools/zlm_read/reading_output.h"
+#include "tools/zlm_read/schedule.h"
+#ifdef ZLM_WITH_MQTT
+#include "tools/zlm_read/mqtt_sink.h"
+#endif
+
+// zlm-read's exit codes, documented in --help.
+enum ExitCode : int { kExitOk, kExitReadFailed, kExitUsage, kExitBadAddress, kExitNoPort };
+
+// zlm-read's command line, read and checked.
+struct ReadOptions {
+  std::string port;
+  std::vector<int> addresses;  // each a meter address, in the order given
+  Schedule schedule;
+  OutputFormat format = OutputFormat::kTable;
+  bool formatGiven = false;  // --format on the command line
+  bool scan = false;
+  std::string tracePath;  // as given; empty when not
+  int slowAfter = 3;      // failures in a row before a meter is asked less often; 0: never
+#ifdef ZLM_WITH_MQTT
+  MqttOptions mqtt;
+#endif
+};
+
+// Either the options to run with, or the exit code to end with at once
+// (help, version, a bad command line, an address no meter can have): what
+// CLI11 prints goes to out and err, and our own messages to err.
+struct ParsedOptions {
+  std::optional<ReadOptions> options;
+  int exitCode = kExitOk;
+};
+ParsedOptions ParseOptions(int argc, const char* const* argv, std::ostream& out, std::ostream& err);
