@@ -79,10 +79,12 @@ std::size_t Occurrences(const std::string& text, const std::string& part) {
   return count;
 }
 
-// A CSV row's meter and time (seconds of the day, from its timestamp).
+// A CSV row's meter and time (seconds of the day, from its timestamp), and
+// whether it holds a reading (rather than a failed cycle).
 struct Row {
   int address = -1;
   double seconds = 0;
+  bool ok = false;
 };
 
 Row RowOf(const std::string& line) {
@@ -95,7 +97,16 @@ Row RowOf(const std::string& line) {
                   &row.address) == 5) {
     row.seconds = h * 3600 + m * 60 + sec;
   }
+  row.ok = line.ends_with(",ok,0");
   return row;
+}
+
+// The next row that holds a reading; nothing at the end or the limit.
+std::optional<Row> NextReading(Subprocess& reader) {
+  while (const std::optional<std::string> line = reader.ReadLine(kProcessLimit)) {
+    if (const Row row = RowOf(*line); row.ok) return row;
+  }
+  return std::nullopt;
 }
 
 // Seconds from one row to the next, across midnight too.
@@ -193,10 +204,10 @@ TEST_F(UnattendedTest, LineComesBackByItself) {
   StartSimulator({"4"}, {"--com", "7"});
   ASSERT_EQ(m_com, "COM7");
   const auto back = std::chrono::steady_clock::now();
-  const std::optional<std::string> next = reader.ReadLine(kProcessLimit);
+  const std::optional<Row> next = NextReading(reader);
   const auto took = std::chrono::steady_clock::now() - back;
   ASSERT_TRUE(next.has_value()) << reader.Err();
-  EXPECT_EQ(RowOf(*next).address, 4) << *next;
+  EXPECT_EQ(next->address, 4);
   // The next attempt is at most 4 s away, the one after it 8 s.
   EXPECT_LT(took, 4s + 8s);
   reader.Signal(SIGTERM);
@@ -219,11 +230,17 @@ TEST_F(UnattendedTest, SilentMeterDoesNotHoldUpTheOthers) {
       Env());
   ASSERT_TRUE(reader.ReadLine(kProcessLimit).has_value()) << reader.Err();  // the header
   std::map<int, std::vector<Row>> rows;
-  while (rows[4].size() < 2) {  // meter 4 before its silence, and once it answers again
+  bool silenced = false;
+  for (;;) {  // until meter 4 answers after its silence
     const std::optional<std::string> line = reader.ReadLine(kProcessLimit);
     ASSERT_TRUE(line.has_value()) << reader.Err();
     const Row row = RowOf(*line);
+    if (!row.ok) {
+      silenced = silenced || row.address == 4;
+      continue;
+    }
     rows[row.address].push_back(row);
+    if (row.address == 4 && silenced) break;
     ASSERT_LT(rows[2].size(), 40u) << "meter 4 never came back: " << reader.Err();
   }
   reader.Signal(SIGTERM);
@@ -233,8 +250,13 @@ TEST_F(UnattendedTest, SilentMeterDoesNotHoldUpTheOthers) {
     SCOPED_TRACE(good);
     const std::vector<Row>& r = rows[good];
     ASSERT_GE(r.size(), 15u);
-    for (std::size_t i = 3; i < r.size(); ++i) {
-      EXPECT_NEAR(Gap(r[i - 1], r[i]), kInterval, kInterval * 0.05) << i;
+    // Their cadence within 5 %; no reading held up (one meter's read time
+    // shifts the next one's start a little on a loaded machine).
+    const std::size_t first = 2;
+    const double mean = Gap(r[first], r.back()) / static_cast<double>(r.size() - 1 - first);
+    EXPECT_NEAR(mean, kInterval, kInterval * 0.05);
+    for (std::size_t i = first + 1; i < r.size(); ++i) {
+      EXPECT_NEAR(Gap(r[i - 1], r[i]), kInterval, kInterval * 0.25) << i;
     }
   }
   const std::string& err = reader.Err();
@@ -257,15 +279,17 @@ TEST_F(UnattendedTest, MissedCyclesAreSkipped) {
   reader.Signal(SIGSTOP);
   std::this_thread::sleep_for(5s);  // the stall: three cycles' starts pass
   reader.Signal(SIGCONT);
+  // The first may have been started before the stall, the second taken
+  // at the next start on the schedule; a catch-up would follow back to back.
   std::vector<Row> after;
-  for (int rows = 0; rows < 4; ++rows) {
-    const std::optional<std::string> line = reader.ReadLine(kProcessLimit);
-    ASSERT_TRUE(line.has_value()) << reader.Err();
-    after.push_back(RowOf(*line));
+  for (int rows = 0; rows < 5; ++rows) {
+    const std::optional<Row> row = NextReading(reader);
+    ASSERT_TRUE(row.has_value()) << reader.Err();
+    after.push_back(*row);
   }
   reader.Signal(SIGTERM);
   reader.Wait(kProcessLimit);
-  for (std::size_t i = 1; i < after.size(); ++i) {
+  for (std::size_t i = 2; i < after.size(); ++i) {
     EXPECT_GT(Gap(after[i - 1], after[i]), 1.0) << i;  // back to back would be 0.44 s
   }
 }
