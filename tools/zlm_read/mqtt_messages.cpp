@@ -52,16 +52,7 @@ MqttMessage StateMessage(const MqttTopics& topics, const MeterCycle& cycle) {
 }
 
 MqttMessage ErrorMessage(const MqttTopics& topics, const MeterFailure& failure) {
-  nlohmann::ordered_json object = {{"time", FormatTimestamp(failure.time)},
-                                   {"port", failure.port},
-                                   {"address", failure.address},
-                                   {"status", StatusOf(failure)},
-                                   {"age_s", nullptr},
-                                   {"message", failure.message}};
-  if (const std::optional<double> age = AgeSeconds(failure)) object["age_s"] = *age;
-  if (!failure.cause.empty()) object["cause"] = failure.cause;
-  return {topics.Error(failure.address),
-          object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace), true};
+  return {topics.Error(failure.address), FailureJson(failure), true};
 }
 
 MqttMessage ClearedErrorMessage(const MqttTopics& topics, int address) {

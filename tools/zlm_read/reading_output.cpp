@@ -127,6 +127,18 @@ std::optional<double> AgeSeconds(const MeterFailure& failure) {
   return static_cast<double>(ms.count()) / 1000.0;
 }
 
+std::string FailureJson(const MeterFailure& failure) {
+  nlohmann::ordered_json object = {{"time", FormatTimestamp(failure.time)},
+                                   {"port", failure.port},
+                                   {"address", failure.address},
+                                   {"status", StatusOf(failure)},
+                                   {"age_s", nullptr},
+                                   {"message", failure.message}};
+  if (const std::optional<double> age = AgeSeconds(failure)) object["age_s"] = *age;
+  if (!failure.cause.empty()) object["cause"] = failure.cause;
+  return object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
 std::string FormatFailure(OutputFormat format, const MeterFailure& failure) {
   const std::optional<double> age = AgeSeconds(failure);
   switch (format) {
@@ -138,17 +150,8 @@ std::string FormatFailure(OutputFormat format, const MeterFailure& failure) {
       for (std::size_t i = 0; i < kParameters.size(); ++i) out += ",";
       return out + "," + StatusOf(failure) + "," + (age ? AgeText(*age) : "") + "\n";
     }
-    case OutputFormat::kJson: {
-      nlohmann::ordered_json object = {{"time", FormatTimestamp(failure.time)},
-                                       {"port", failure.port},
-                                       {"address", failure.address},
-                                       {"status", StatusOf(failure)},
-                                       {"age_s", nullptr},
-                                       {"message", failure.message}};
-      if (age) object["age_s"] = *age;
-      if (!failure.cause.empty()) object["cause"] = failure.cause;
-      return object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
-    }
+    case OutputFormat::kJson:
+      return FailureJson(failure) + "\n";
     case OutputFormat::kInflux: {
       std::string out =
           InfluxSeries(failure.port, failure.address) + "status=\"" + StatusOf(failure) + "\"";

@@ -59,6 +59,11 @@ std::string CycleJson(const MeterCycle& cycle);
 // protocol a status field.
 std::string FormatCycle(OutputFormat format, const MeterCycle& cycle);
 
+// A failed cycle as one JSON object (time, port, address, status, age_s or
+// null, message, cause when there is one), without a newline: the line of
+// --format json and the payload published for it.
+std::string FailureJson(const MeterFailure& failure);
+
 // A failed cycle where the format has rows for it: CSV (no readings, then
 // the status and the age, empty when the meter never read), a JSON object
 // (time, port, address, status, age_s or null, message, cause) or a line of
