@@ -97,9 +97,10 @@ std::string DescribeExchange(const ReceiveResult& received) {
 std::string ExplainFailedRead(SerialPort& port, HANDLE h, const ReceiveResult& received,
                               const ExchangeResult& result, const std::string& portName) {
   const char* error = result.error;
-  // A network line that lost its connection during the exchange fails
-  // whichever step came next; the loss is the cause, whatever the step.
-  if (error != nullptr && port.LastCause().kind == CauseKind::kConnectionLost) {
+  // Whatever step failed, a device that went away is the reason; so is a
+  // network line's connection lost during the exchange.
+  const CauseKind kind = port.LastCause().kind;
+  if (kind == CauseKind::kLineLost || (error != nullptr && kind == CauseKind::kConnectionLost)) {
     return ExplainCause(port.LastCause(), portName);
   }
   if (Is(error, kMsgApplyMarkMode) || Is(error, kMsgApplySpaceMode)) {

@@ -104,6 +104,10 @@ std::string ExplainCause(const LineCause& cause, const std::string& port) {
     case CauseKind::kConnectionLost:
       return "cause: the connection to " + device + " was lost" + Seen(cause) +
              "; it is made again at the next reading";
+    case CauseKind::kLineLost:
+      return "cause: " + device + " went away" +
+             (cause.detail.empty() ? std::string() : " (" + cause.detail + ")") +
+             ": the adapter was unplugged or its other end (a network line, a simulator) ended";
   }
   return {};
 }

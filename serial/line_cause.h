@@ -22,7 +22,8 @@ enum class CauseKind {
   kNoNegotiation,       // no telnet negotiation came back: not an RFC 2217 port
   kNegotiationRefused,  // the server declined an option the line needs
   kParityNotConfirmed,  // a parity change was not confirmed in time, or otherwise
-  kConnectionLost       // the connection broke while the line was in use
+  kConnectionLost,      // the connection broke while the line was in use
+  kLineLost             // the device went away under an open port (unplugged, hung up, I/O error)
 };
 
 struct LineCause {

@@ -170,11 +170,21 @@ Clock::time_point DeadlineAfter(std::uint64_t ms) {
 // Waits until fd is ready for events or timeoutMs passes (-1: no limit).
 // False when the device reports an error or a hang-up: a hung-up tty polls
 // readable forever while reads give nothing, so waiting on would spin.
-bool WaitReady(int fd, short events, int timeoutMs) {
+// Whether the device is ready; a device hung up or in error is lost.
+bool WaitReady(int fd, short events, int timeoutMs, bool& lost) {
   pollfd pfd{fd, events, 0};
   const int n = ::poll(&pfd, 1, timeoutMs);
   if (n < 0) return errno == EINTR;
-  return (pfd.revents & (POLLERR | POLLHUP | POLLNVAL)) == 0;
+  lost = (pfd.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0;
+  return !lost;
+}
+
+// Errors of a device that is no longer there: unplugged (ENODEV, ENXIO),
+// hung up or failing (EIO).
+bool DeviceGone(int error) { return error == EIO || error == ENXIO || error == ENODEV; }
+
+LineCause Lost(int error) {
+  return {.kind = CauseKind::kLineLost, .detail = std::strerror(error)};
 }
 
 }  // namespace
@@ -398,7 +408,11 @@ bool LinuxSerialPort::SetCommState(HANDLE h, const DCB& dcb) {
   const int fd = static_cast<int>(h);
   const LineCause notKept{.kind = CauseKind::kSettingsNotKept};
   termios want{};
-  if (m_ops->GetAttr(fd, want) != 0 || !MakeRawLine(dcb, want)) {
+  if (m_ops->GetAttr(fd, want) != 0) {
+    m_cause = DeviceGone(errno) ? Lost(errno) : notKept;
+    return false;
+  }
+  if (!MakeRawLine(dcb, want)) {
     m_cause = notKept;
     return false;
   }
@@ -408,7 +422,7 @@ bool LinuxSerialPort::SetCommState(HANDLE h, const DCB& dcb) {
   termios got{};
   const bool pty = m_ops->IsPseudoTerminal(fd);
   if (m_ops->GetAttr(fd, got) != 0) {
-    m_cause = notKept;
+    m_cause = DeviceGone(errno) ? Lost(errno) : notKept;
     return false;
   }
   if (!LineTookSettings(want, got, pty)) {
@@ -451,9 +465,17 @@ bool LinuxSerialPort::WriteFile(HANDLE h, const BYTE* data, DWORD length, DWORD&
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno != EAGAIN) return false;
+    if (n < 0 && errno != EAGAIN) {
+      if (DeviceGone(errno)) m_cause = Lost(errno);
+      return false;
+    }
     const int waitMs = totalMs == 0 ? -1 : MillisecondsUntil(deadline);
-    if (waitMs == 0 || !WaitReady(fd, POLLOUT, waitMs)) return false;
+    bool lost = false;
+    if (waitMs == 0) return false;
+    if (!WaitReady(fd, POLLOUT, waitMs, lost)) {
+      if (lost) m_cause = Lost(EIO);
+      return false;
+    }
   }
   return true;
 }
@@ -478,7 +500,10 @@ bool LinuxSerialPort::ReadFile(HANDLE h, BYTE* buffer, DWORD length, DWORD& read
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno != EAGAIN) return false;
+    if (n < 0 && errno != EAGAIN) {
+      if (DeviceGone(errno)) m_cause = Lost(errno);
+      return false;
+    }
     // Nothing queued now (a raw line reads 0 bytes, a line not yet set up
     // answers EAGAIN).
     if (immediate) return true;
@@ -488,13 +513,20 @@ bool LinuxSerialPort::ReadFile(HANDLE h, BYTE* buffer, DWORD length, DWORD& read
       waitMs = waitMs < 0 ? gapMs : std::min(waitMs, gapMs);
     }
     if (waitMs == 0) return true;
-    if (!WaitReady(fd, POLLIN, waitMs)) return false;
+    bool lost = false;
+    if (!WaitReady(fd, POLLIN, waitMs, lost)) {
+      if (lost) m_cause = Lost(EIO);
+      return false;
+    }
   }
   return true;
 }
 
 bool LinuxSerialPort::PurgeComm(HANDLE h) {
-  return Find(h) != nullptr && ::tcflush(static_cast<int>(h), TCIFLUSH) == 0;
+  if (Find(h) == nullptr) return false;
+  if (::tcflush(static_cast<int>(h), TCIFLUSH) == 0) return true;
+  if (DeviceGone(errno)) m_cause = Lost(errno);
+  return false;
 }
 
 void LinuxSerialPort::Sleep(DWORD ms) {

@@ -135,6 +135,8 @@ class SerialPort {
   virtual void EndPortScan() {}
 
   // Why the last failed CreateFile or SetCommState failed, as far as the
-  // line can tell; kNone where it cannot.
+  // line can tell; kNone where it cannot. Any operation that fails because
+  // the device went away under the open handle says kLineLost: the handle is
+  // of no further use, and the path may open again once the device is back.
   virtual LineCause LastCause() const { return {}; }
 };

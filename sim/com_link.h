@@ -23,8 +23,9 @@ std::string ComLinkPath(const std::string& portDir, int n);
 
 enum class PublishResult { kPublished, kTaken, kFailed };
 
-// Creates portDir if needed and the link COMn -> target in it. Never
-// replaces anything: an existing entry of that name gives kTaken.
+// Creates portDir if needed and the link COMn -> target in it. Replaces
+// nothing but a link a killed simulator left (to /proc/<pid>/fd/<fd> of a
+// process that is gone): any other entry of that name gives kTaken.
 PublishResult PublishComLink(const std::string& portDir, int n, const std::string& target);
 
 // Removes COMn only while it is still the link to target; false when it is

@@ -15,6 +15,10 @@ MeterBus::MeterBus(BusFaults faults) : m_faults(std::move(faults)) {}
 
 ZlmMeter& MeterBus::AttachMeter(int32_t address) { return m_meters.emplace_back(address); }
 
+void MeterBus::Silence(int32_t address, std::uint64_t fromUs, std::uint64_t untilUs) {
+  m_silent.push_back({address, fromUs, untilUs});
+}
+
 void MeterBus::Refresh(std::uint64_t nowUs) {
   if (m_refresh) m_refresh(nowUs);
 }
@@ -32,6 +36,10 @@ std::vector<BYTE> MeterBus::Offer(BYTE byte, bool ninthBit, std::string& from) {
   for (ZlmMeter& meter : m_meters) {
     const std::vector<BYTE> answer = meter.Receive(byte, ninthBit);
     if (answer.empty()) continue;
+    const bool silent = std::any_of(m_silent.begin(), m_silent.end(), [&](const Silent& s) {
+      return s.address == meter.Address() && m_nowUs >= s.fromUs && m_nowUs < s.untilUs;
+    });
+    if (silent) continue;
     answers.insert(answers.end(), answer.begin(), answer.end());
     from += " " + std::to_string(meter.Address());
   }
@@ -41,6 +49,7 @@ std::vector<BYTE> MeterBus::Offer(BYTE byte, bool ninthBit, std::string& from) {
 std::vector<Transmission> MeterBus::Receive(BYTE byte, NinthBit bit, std::uint64_t nowUs,
                                             bool garbled) {
   std::vector<Transmission> out;
+  m_nowUs = nowUs;
   const bool address = bit == NinthBit::kOne;
   if (address) {
     if (!garbled) Refresh(nowUs);

@@ -50,6 +50,9 @@ class MeterBus {
   ZlmMeter& AttachMeter(int32_t address);
 
   void SetFaults(BusFaults faults) { m_faults = std::move(faults); }
+  // The meter at address hears requests but does not answer from fromUs
+  // until untilUs on the bus's clock (for ever: the largest value).
+  void Silence(int32_t address, std::uint64_t fromUs, std::uint64_t untilUs);
   // Whether the line returns every byte sent (on by default).
   void SetEcho(bool on) { m_echo = on; }
   // Called with the time before the meters hear the start of a request, so
@@ -87,4 +90,11 @@ class MeterBus {
   bool m_recover = false;
   std::function<void(std::uint64_t)> m_refresh;
   std::deque<Heard> m_recent;  // the last two bytes heard
+  struct Silent {
+    int32_t address;
+    std::uint64_t fromUs;
+    std::uint64_t untilUs;
+  };
+  std::vector<Silent> m_silent;
+  std::uint64_t m_nowUs = 0;  // of the byte being received
 };

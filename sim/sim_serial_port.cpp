@@ -110,7 +110,9 @@ SimSerialPort::Port* SimSerialPort::Live(HANDLE h) {
   const auto handle = m_handles.find(h);
   if (handle == m_handles.end()) return nullptr;
   Port& port = m_ports[handle->second.port];
-  return port.present && port.generation == handle->second.generation ? &port : nullptr;
+  if (port.present && port.generation == handle->second.generation) return &port;
+  m_cause = {.kind = CauseKind::kLineLost, .detail = "unplugged"};
+  return nullptr;
 }
 
 HANDLE SimSerialPort::CreateFile(const std::string& path) {

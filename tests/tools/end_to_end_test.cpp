@@ -87,7 +87,7 @@ TEST_P(ReadsSimulatorValues, SevenValuesAndNinthBits) {
 
   EXPECT_EQ(read.exitCode, 0) << read.err;
   EXPECT_NE(read.out.find(",\"port\":\"" + m_com + "\",\"address\":" + std::to_string(c.asked) +
-                          "," + kFixedJson),
+                          ",\"status\":\"ok\"," + kFixedJson),
             std::string::npos)
       << read.out;
 
@@ -198,7 +198,8 @@ TEST_F(EndToEndTest, SimulatorNeverReplacesAnotherLink) {
 
 TEST_F(EndToEndTest, SimulatorRefusesABadCommandLineWithTwo) {
   const std::vector<std::vector<std::string>> badLines = {
-      {"--address", "40"}, {"--fault", "nonsense"}, {"--com", "x"}, {"--no-such-option"}};
+      {"--address", "40"},         {"--fault", "nonsense"},  {"--com", "x"},
+      {"--silent-meter", "4@9-3"}, {"--silent-meter", "40"}, {"--no-such-option"}};
   for (const std::vector<std::string>& args : badLines) {
     const RunResult sim = RunProgram(Concat({ZLM_METER_SIM}, args), Env());
     EXPECT_EQ(sim.exitCode, 2) << args.front() << ": " << sim.err;
@@ -333,6 +334,7 @@ TEST_P(StopsOnSignal, WithinOneCycleAndThePortIsReleased) {
 INSTANTIATE_TEST_SUITE_P(Cases, StopsOnSignal,
                          ::testing::Values(StopCase{"TermShorterThanACycle", SIGTERM, "0.3"},
                                            StopCase{"IntShorterThanACycle", SIGINT, "0.3"},
+                                           StopCase{"HupShorterThanACycle", SIGHUP, "0.3"},
                                            StopCase{"TermLongerThanACycle", SIGTERM, "1.5"},
                                            // A year between cycles: no overflow in the schedule.
                                            StopCase{"IntYear", SIGINT, "31536000"}),
@@ -369,12 +371,18 @@ TEST_P(SeveralMeters, ReadInTurnFailuresApart) {
       expectedErr += "address " + std::to_string(address) + ": No answer from ZLM\n";
     }
   }
-  // Port, address and volume of each row after the header.
+  // Port, address and volume of each row after the header; a failed
+  // cycle's row only counted.
   std::string out;
+  std::size_t failedRows = 0;
   std::istringstream lines(read.out);
   std::string line;
   std::getline(lines, line);
   while (std::getline(lines, line)) {
+    if (line.find(",failed,") != std::string::npos) {
+      ++failedRows;
+      continue;
+    }
     std::istringstream fields(line);
     std::string time, port, address, volume;
     std::getline(
@@ -383,6 +391,7 @@ TEST_P(SeveralMeters, ReadInTurnFailuresApart) {
     out += "," + port + "," + address + "," + volume + ",";
   }
   EXPECT_EQ(out, expectedOut) << read.out;
+  EXPECT_EQ(failedRows, 2 * c.failing.size()) << read.out;
   // Each failure is followed by the line that explains it.
   std::string failures;
   std::size_t explained = 0;

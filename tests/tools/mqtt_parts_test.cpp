@@ -2,11 +2,15 @@
 // the bounded queue.
 
 #include <gtest/gtest.h>
+#include <openssl/x509_vfy.h>
 
 #include <nlohmann/json.hpp>
+#include <set>
 
 #include "tools/zlm_read/bounded_queue.h"
+#include "tools/zlm_read/mqtt_failure.h"
 #include "tools/zlm_read/mqtt_messages.h"
+#include "tools/zlm_read/mqtt_sink.h"
 #include "tools/zlm_read/mqtt_url.h"
 
 namespace {
@@ -83,7 +87,71 @@ TEST(MqttTopicsTest, PortIsOneTopicLevel) {
     EXPECT_EQ(topics.Dropped(), std::string(base) + "/dropped");
     EXPECT_EQ(topics.State(7), std::string(base) + "/7/state");
     EXPECT_EQ(topics.Error(31), std::string(base) + "/31/error");
+    EXPECT_EQ(topics.MeterStatus(31), std::string(base) + "/31/status");
   }
+}
+
+// Topics the broker could not take are found before anything is sent.
+TEST(MqttTopicsTest, ProblemsOfTopics) {
+  const std::pair<std::string, const char*> cases[] = {
+      {"zlm/COM2/4/state", ""},           {"сайт/zlm/COM2/status", ""},
+      {"zlm/\xff/COM2", "UTF-8"},         {std::string("zlm/\x01/COM2"), "UTF-8"},
+      {"zlm/+/COM2", "'+' or '#'"},       {"zlm/#", "'+' or '#'"},
+      {std::string(70000, 'z'), "65535"},
+  };
+  for (const auto& [topic, problem] : cases) {
+    SCOPED_TRACE(topic.substr(0, 40));
+    const std::string found = TopicProblem(topic);
+    if (*problem == '\0') {
+      EXPECT_EQ(found, "");
+    } else {
+      EXPECT_NE(found.find(problem), std::string::npos) << found;
+    }
+  }
+}
+
+// Each TLS failure says what failed.
+TEST(MqttFailureTest, TlsFailuresAreNamed) {
+  const struct {
+    long verify;
+    const char* opensslError;
+    const char* expected;
+  } cases[] = {
+      {X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN, "", "unknown CA"},
+      {X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY, "", "unknown CA"},
+      {X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT, "", "unknown CA"},
+      {X509_V_ERR_HOSTNAME_MISMATCH, "",
+       "name mismatch: the broker's certificate is not made "
+       "out to broker.example"},
+      {X509_V_ERR_CERT_HAS_EXPIRED, "", "has expired"},
+      {X509_V_ERR_CERT_REVOKED, "", "certificate was refused: certificate revoked"},
+      {X509_V_OK, "OpenSSL Error[0]: error:0A00010B:SSL routines::wrong version number",
+       "TLS handshake failed: wrong version number"},
+      {X509_V_OK, "", "TLS handshake failed"},
+  };
+  for (const auto& c : cases) {
+    const std::string text = TlsFailureText(c.verify, "broker.example", c.opensslError);
+    EXPECT_NE(text.find(c.expected), std::string::npos) << c.verify << ": " << text;
+  }
+}
+
+TEST(MqttFailureTest, ReasonsKeepTheBrokersWords) {
+  EXPECT_EQ(ReasonText(0x87, ""), "Not authorized");
+  EXPECT_EQ(ReasonText(0x87, "publishing to x is not allowed"),
+            "Not authorized (publishing to x is not allowed)");
+  EXPECT_TRUE(RefusesProtocolVersion(0x84));
+  EXPECT_TRUE(RefusesProtocolVersion(1));  // a 3.1.1 broker's answer
+  EXPECT_FALSE(RefusesProtocolVersion(0x86));
+}
+
+// Readers on cloned hosts (same name, same port) must not share an id.
+TEST(MqttSessionTest, ClientIdsDifferPerRun) {
+  std::set<std::string> ids;
+  for (int i = 0; i < 50; ++i) ids.insert(MakeClientId("ttyUSB0"));
+  EXPECT_EQ(ids.size(), 50u);
+  const std::string id = *ids.begin();
+  EXPECT_TRUE(id.starts_with("zlm-read-")) << id;
+  EXPECT_NE(id.find("-ttyUSB0-"), std::string::npos) << id;
 }
 
 TEST(MqttMessagesTest, FailureIsRetainedWithItsMessage) {
@@ -98,6 +166,14 @@ TEST(MqttMessagesTest, FailureIsRetainedWithItsMessage) {
   const MqttMessage withCause =
       ErrorMessage(topics, {{}, "COM3", 4, "No answer from ZLM", "cause: the meter is silent"});
   EXPECT_EQ(nlohmann::json::parse(withCause.payload)["cause"], "cause: the meter is silent");
+
+  // An empty retained message is what takes a retained one away.
+  const MqttMessage cleared = ClearedErrorMessage(topics, 4);
+  EXPECT_EQ(cleared.topic, "zlm/COM3/4/error");
+  EXPECT_TRUE(cleared.retain);
+  EXPECT_EQ(cleared.payload, "");
+  EXPECT_EQ(MeterStatusMessage(topics, 4, false).payload, "offline");
+  EXPECT_EQ(MeterStatusMessage(topics, 4, true).topic, "zlm/COM3/4/status");
 }
 
 TEST(MqttMessagesTest, DiscoveryUnitsAndClasses) {
@@ -124,6 +200,13 @@ TEST(MqttMessagesTest, DiscoveryUnitsAndClasses) {
     EXPECT_EQ(config["state_class"], kinds[i % 7][2]);
     EXPECT_EQ(config["state_topic"], i < 7 ? "zlm/ttyUSB0/1/state" : "zlm/ttyUSB0/30/state");
     EXPECT_EQ(config["device"]["identifiers"][0], i < 7 ? "zlm_ttyUSB0_1" : "zlm_ttyUSB0_30");
+    // Unavailable when the reader or the meter is not online.
+    EXPECT_EQ(config["availability_mode"], "all");
+    ASSERT_EQ(config["availability"].size(), 2u);
+    EXPECT_EQ(config["availability"][0]["topic"], "zlm/ttyUSB0/status");
+    EXPECT_EQ(config["availability"][1]["topic"],
+              i < 7 ? "zlm/ttyUSB0/1/status" : "zlm/ttyUSB0/30/status");
+    EXPECT_EQ(config["availability"][1]["payload_not_available"], "offline");
   }
   EXPECT_EQ(messages[13].topic, "homeassistant/sensor/zlm_ttyUSB0_30/nominal_diameter/config");
 }

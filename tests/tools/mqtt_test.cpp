@@ -88,12 +88,14 @@ class MqttTest : public ::testing::Test {
 
   // The broker runs as the test's own user (mosquitto started as root would
   // otherwise change to its own user, who cannot read the scratch files).
-  void WriteBrokerConfig(bool withPassword) {
+  // extra: more of the configuration (listeners, an ACL file).
+  void WriteBrokerConfig(bool withPassword, const std::string& extra = "") {
     std::ofstream config(m_dir / "mosquitto.conf");
     config << "listener " << m_port << " 127.0.0.1\n"
            << "user " << ::getpwuid(::geteuid())->pw_name << "\n"
            << "persistence true\npersistence_location " << m_dir.Path().string() << "/\n"
-           << "log_dest stderr\nlog_type error\nlog_type warning\n";
+           << "log_dest stderr\nlog_type error\nlog_type warning\n"
+           << extra;
     if (withPassword) {
       const fs::path passwords = m_dir / "passwords";
       const RunResult made =
@@ -189,11 +191,14 @@ class MqttTest : public ::testing::Test {
         ZLM_METER_SIM, {"--log", "/dev/null", "--address", "2", "--address", "6"}, Env());
     m_simulator = std::move(simulator.process);
     m_com = simulator.com;
+    m_pty = simulator.device;
     ASSERT_EQ(simulator.error, "");
   }
 
-  void StartReader(std::vector<std::string> args, const EnvChanges& extraEnv = {}) {
-    std::vector<std::string> argv = {ZLM_READ, "--port", m_com, "--address", "2,6"};
+  void StartReader(std::vector<std::string> args, const EnvChanges& extraEnv = {},
+                   const std::string& port = "") {
+    std::vector<std::string> argv = {ZLM_READ, "--port", port.empty() ? m_com : port, "--address",
+                                     "2,6"};
     argv.insert(argv.end(), args.begin(), args.end());
     EnvChanges env = Env();
     env.insert(extraEnv.begin(), extraEnv.end());
@@ -209,11 +214,20 @@ class MqttTest : public ::testing::Test {
   int m_port = 0;
   bool m_withPassword = false;
   std::string m_com;
+  std::string m_pty;
   std::unique_ptr<Subprocess> m_broker;
   std::unique_ptr<Subprocess> m_subscriber;
   std::unique_ptr<Subprocess> m_simulator;
   std::unique_ptr<Subprocess> m_reader;
 };
+
+std::size_t Occurrences(const std::string& text, const std::string& part) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+    ++count;
+  }
+  return count;
+}
 
 std::vector<Received> OnTopic(const std::vector<Received>& all, const std::string& suffix) {
   std::vector<Received> found;
@@ -274,7 +288,7 @@ TEST_P(PublishesReadings, StateStatusAndDiscovery) {
   }
 
   // online first, offline last, retained.
-  const std::vector<Received> status = OnTopic(all, "/status");
+  const std::vector<Received> status = OnTopic(all, StatusTopic());
   ASSERT_EQ(status.size(), 2u);
   EXPECT_EQ(status.front().payload, "online");
   EXPECT_EQ(status.back().payload, "offline");
@@ -300,7 +314,9 @@ TEST_P(PublishesReadings, StateStatusAndDiscovery) {
     EXPECT_EQ(config["state_class"], stateClass);
     EXPECT_EQ(config["state_topic"], "zlm/" + m_com + "/" + std::to_string(address) + "/state");
     EXPECT_EQ(config["value_template"], std::string("{{ value_json.") + key + " }}");
-    EXPECT_EQ(config["availability_topic"], StatusTopic());
+    EXPECT_EQ(config["availability"][0]["topic"], StatusTopic());
+    EXPECT_EQ(config["availability"][1]["topic"],
+              "zlm/" + m_com + "/" + std::to_string(address) + "/status");
     EXPECT_EQ(config["device"]["identifiers"][0], node);
   }
   StopBroker();
@@ -412,7 +428,9 @@ TEST_P(BrokerAway, ReadingsArriveInOrderOrAreCounted) {
     ASSERT_FALSE(dropped.empty()) << m_reader->Err();
     const std::size_t count = std::stoul(dropped.back().payload);
     EXPECT_GE(count, 1u);
-    EXPECT_EQ(received.size() + count, printed.size());
+    // Each meter's status and cleared error may be among the dropped.
+    EXPECT_GE(received.size() + count, printed.size());
+    EXPECT_LE(received.size() + count, printed.size() + 4);
     EXPECT_NE(m_reader->Err().find("dropped from the full queue"), std::string::npos)
         << m_reader->Err();
     const std::optional<Received> kept = Retained("zlm/" + m_com + "/dropped");
@@ -430,5 +448,214 @@ INSTANTIATE_TEST_SUITE_P(Queues, BrokerAway,
                          ::testing::Values(AwayCase{"DefaultQueue", "10000", false},
                                            AwayCase{"SmallQueue", "2", true}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A meter's error retained from an earlier run is cleared when it reads,
+// and its own status says "online".
+TEST_F(MqttTest, StaleErrorIsClearedAndMeterSaysOnline) {
+  WriteBrokerConfig(false);
+  StartBroker();
+  StartSubscriber();
+  StartSimulator();
+  const std::string errorTopic = "zlm/" + m_com + "/2/error";
+  ASSERT_EQ(RunProgram({MOSQUITTO_PUB, "-h", "127.0.0.1", "-p", std::to_string(m_port), "-r", "-q",
+                        "1", "-t", errorTopic, "-m", R"({"message":"No answer from ZLM"})"},
+                       {})
+                .exitCode,
+            0);
+  StartReader({"--count", "1", "--mqtt", Url()});
+  const std::vector<Received> all = ReceiveUntilOffline(20s);
+  ASSERT_EQ(m_reader->Wait(kProcessLimit), 0) << m_reader->Err();
+  const std::vector<Received> errors = OnTopic(all, "/2/error");
+  ASSERT_EQ(errors.size(), 2u);
+  EXPECT_NE(errors[0].payload, "");  // the stale one
+  EXPECT_EQ(errors[1].payload, "");  // and its clearing
+  const std::vector<Received> meterStatus = OnTopic(all, "/2/status");
+  ASSERT_EQ(meterStatus.size(), 1u);
+  EXPECT_EQ(meterStatus[0].payload, "online");
+  const std::optional<Received> kept = Retained("zlm/" + m_com + "/6/status");
+  ASSERT_TRUE(kept.has_value());
+  EXPECT_EQ(kept->payload, "online");
+  StopBroker();
+}
+
+struct RefusalCase {
+  const char* name;
+  const char* user;  // in the URL, with its password
+  const char* acl;   // the broker's ACL for the user; empty: none
+  const char* logged;
+};
+
+class BrokerRefuses : public MqttTest, public ::testing::WithParamInterface<RefusalCase> {};
+
+// A refused login and a publish the broker denies reach the log with the
+// broker's reason, once, and fail a run of a given length.
+TEST_P(BrokerRefuses, LoggedOnceAndTheRunFails) {
+  const RefusalCase& c = GetParam();
+  std::string extra;
+  if (*c.acl != '\0') {
+    std::ofstream(m_dir / "acl") << c.acl;
+    extra = "acl_file " + (m_dir / "acl").string() + "\n";
+  }
+  WriteBrokerConfig(true, extra);
+  StartBroker();
+  StartSimulator();
+  // Long enough for several connection attempts (after 1, 2 s).
+  StartReader({"--count", "3", "--interval", "1.5", "--mqtt", Url(c.user)});
+  EXPECT_EQ(m_reader->Wait(kProcessLimit), 1) << m_reader->Err();
+  const std::string& err = m_reader->Err();
+  EXPECT_EQ(Occurrences(err, c.logged), 1u) << err;
+  EXPECT_NE(err.find("not delivered"), std::string::npos) << err;
+  StopBroker();
+}
+
+INSTANTIATE_TEST_SUITE_P(Refusals, BrokerRefuses,
+                         ::testing::Values(RefusalCase{"WrongPassword", "reader:wrong@", "",
+                                                       "refused the connection: Not authorized"},
+                                           RefusalCase{
+                                               "PublishDenied", "reader:s3cret%20pass@",
+                                               "user reader\ntopic read zlm/#\n",
+                                               "the broker refuses messages (the first to zlm/"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Two readers whose ports have the same name (as on cloned hosts, each on
+// ttyUSB0) keep their own connections.
+TEST_F(MqttTest, ReadersWithTheSamePortNameDoNotCollide) {
+  WriteBrokerConfig(false);
+  StartBroker();
+  StartSimulator();
+  SimulatorProcess second = StartSimulatorProcess(
+      ZLM_METER_SIM, {"--log", "/dev/null", "--address", "2", "--address", "6"}, Env());
+  ASSERT_EQ(second.error, "");
+  // Both ptys under the same name, in two directories.
+  std::vector<std::unique_ptr<Subprocess>> readers;
+  const std::string ptys[2] = {m_pty, second.device};
+  for (int i = 0; i < 2; ++i) {
+    const fs::path dir = m_dir / ("host" + std::to_string(i));
+    fs::create_directories(dir);
+    fs::create_symlink(ptys[i], dir / "ttyUSB0");
+    readers.push_back(std::make_unique<Subprocess>(
+        std::vector<std::string>{
+            ZLM_READ, "--port", (dir / "ttyUSB0").string(), "--address", "2,6", "--count", "8",
+            "--interval", "0.4", "--mqtt",
+            "mqtt://127.0.0.1:" + std::to_string(m_port) + "/site" + std::to_string(i)},
+        Env()));
+  }
+  for (auto& reader : readers) {
+    reader->Wait(kProcessLimit);
+    EXPECT_TRUE(reader->Exited()) << reader->Err();
+    EXPECT_EQ(Occurrences(reader->Err(), "connected to"), 1u) << reader->Err();
+    EXPECT_EQ(reader->Err().find("lost"), std::string::npos) << reader->Err();
+  }
+  second.process->Signal(SIGTERM);
+  second.process->Wait(kProcessLimit);
+  StopBroker();
+}
+
+TEST_F(MqttTest, TopicsTheBrokerCannotTakeAreRefusedAtOnce) {
+  StartSimulator();
+  const struct {
+    std::vector<std::string> args;
+    const char* message;
+  } cases[] = {
+      {{"--mqtt", "mqtt://127.0.0.1/zlm/\xff"}, "UTF-8"},
+      {{"--mqtt", "mqtt://127.0.0.1/" + std::string(70000, 'z')}, "65535"},
+      {{"--mqtt", "mqtt://127.0.0.1/zlm", "--ha-discovery", "--ha-prefix", "ha/+"}, "'+'"},
+      {{"--mqtt", "mqtt://127.0.0.1/zlm", "--mqtt-client-id", ""}, "client id"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> argv = {ZLM_READ, "--port", m_com, "--address", "2"};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    const RunResult result = RunProgram(argv, Env());
+    EXPECT_EQ(result.exitCode, 2) << c.message << ": " << result.err;
+    EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err.substr(0, 300);
+  }
+}
+
+// mqtts with a throwaway CA: a broker whose certificate the CA signed for
+// 127.0.0.1 is reached; another CA, or a certificate for another name, is
+// refused, and the log says which.
+class MqttTlsTest : public MqttTest {
+ protected:
+  void SetUp() override {
+    MqttTest::SetUp();
+    m_tlsPort = FreeLoopbackPort();
+    m_otherNamePort = FreeLoopbackPort();
+    const fs::path& d = m_dir.Path();
+    const auto openssl = [](std::vector<std::string> args) {
+      args.insert(args.begin(), OPENSSL);
+      const RunResult made = RunProgram(args, {});
+      ASSERT_EQ(made.exitCode, 0) << made.err;
+    };
+    const std::vector<std::string> newKey = {"-newkey", "ec", "-pkeyopt",
+                                             "ec_paramgen_curve:prime256v1", "-nodes"};
+    for (const char* ca : {"ca", "other-ca"}) {
+      std::vector<std::string> args = {"req", "-x509"};
+      args.insert(args.end(), newKey.begin(), newKey.end());
+      args.insert(args.end(), {"-keyout", (d / (std::string(ca) + ".key")).string(), "-out",
+                               (d / (std::string(ca) + ".crt")).string(), "-subj",
+                               std::string("/CN=zlm test ") + ca, "-days", "2"});
+      openssl(args);
+    }
+    std::vector<std::string> request = {"req"};
+    request.insert(request.end(), newKey.begin(), newKey.end());
+    request.insert(request.end(), {"-keyout", (d / "server.key").string(), "-out",
+                                   (d / "server.csr").string(), "-subj", "/CN=zlm test broker"});
+    openssl(request);
+    for (const auto& [name, altName] :
+         {std::pair{"server", "IP:127.0.0.1"}, std::pair{"other-name", "DNS:broker.invalid"}}) {
+      std::ofstream(d / (std::string(name) + ".ext")) << "subjectAltName=" << altName << "\n";
+      openssl({"x509", "-req", "-in", (d / "server.csr").string(), "-CA", (d / "ca.crt").string(),
+               "-CAkey", (d / "ca.key").string(), "-CAcreateserial", "-days", "2", "-out",
+               (d / (std::string(name) + ".crt")).string(), "-extfile",
+               (d / (std::string(name) + ".ext")).string()});
+    }
+    std::ostringstream listeners;
+    for (const auto& [port, cert] :
+         {std::pair{m_tlsPort, "server.crt"}, std::pair{m_otherNamePort, "other-name.crt"}}) {
+      listeners << "listener " << port << " 127.0.0.1\ncertfile " << (d / cert).string()
+                << "\nkeyfile " << (d / "server.key").string() << "\n";
+    }
+    WriteBrokerConfig(false, listeners.str());
+    StartBroker();
+    for (int i = 0; i < 200 && !(Accepting(m_tlsPort) && Accepting(m_otherNamePort)); ++i) {
+      std::this_thread::sleep_for(25ms);
+    }
+  }
+
+  int m_tlsPort = 0;
+  int m_otherNamePort = 0;
+};
+
+TEST_F(MqttTlsTest, RightCaConnectsOtherwiseTheFailureIsNamed) {
+  StartSubscriber();
+  StartSimulator();
+  const struct {
+    const char* name;
+    int port;
+    const char* cafile;
+    const char* logged;  // nullptr: delivered
+  } cases[] = {
+      {"right CA", m_tlsPort, "ca.crt", nullptr},
+      {"other CA", m_tlsPort, "other-ca.crt", "unknown CA"},
+      {"other name", m_otherNamePort, "ca.crt", "name mismatch"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    StartReader({"--count", "1", "--mqtt", "mqtts://127.0.0.1:" + std::to_string(c.port) + "/zlm",
+                 "--mqtt-cafile", (m_dir / c.cafile).string()});
+    if (c.logged == nullptr) {
+      const std::vector<Received> all = ReceiveUntilOffline(20s);
+      EXPECT_EQ(OnTopic(all, "/state").size(), 2u);
+      EXPECT_EQ(m_reader->Wait(kProcessLimit), 0) << m_reader->Err();
+    } else {
+      EXPECT_EQ(m_reader->Wait(kProcessLimit), 1) << m_reader->Err();
+      EXPECT_NE(m_reader->Err().find(std::string("TLS with 127.0.0.1:") + std::to_string(c.port) +
+                                     " failed: " + c.logged),
+                std::string::npos)
+          << m_reader->Err();
+    }
+  }
+  StopBroker();
+}
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -47,7 +48,29 @@ struct Options {
   std::uint32_t lateMs = 30;
   std::string logPath;
   bool rfc2217 = false;
+  std::vector<std::string> silentMeters;
 };
+
+// A meter that does not answer: "ADDRESS" (for ever) or
+// "ADDRESS@FROM-UNTIL" (seconds after the start).
+struct SilentMeter {
+  int address = 0;
+  double from = 0;
+  double until = 0;  // 0: for ever
+};
+
+std::optional<SilentMeter> SilentMeterOf(const std::string& text) {
+  SilentMeter silent;
+  char end = 0;
+  const bool forever = std::sscanf(text.c_str(), "%d%c", &silent.address, &end) == 1;
+  const bool window = !forever &&
+                      std::sscanf(text.c_str(), "%d@%lf-%lf%c", &silent.address, &silent.from,
+                                  &silent.until, &end) == 3 &&
+                      silent.from >= 0 && silent.until > silent.from;
+  if (!forever && !window) return std::nullopt;
+  if (silent.address < 0 || silent.address > 31) return std::nullopt;
+  return silent;
+}
 
 // Each --fault by name and what it does, in the order they are applied (and
 // listed in --help): stray2 wins over stray.
@@ -183,6 +206,18 @@ int main(int argc, char** argv) {
       ->expected(1)
       ->take_all()
       ->type_name("FAULT");
+  app.add_option("--silent-meter", options.silentMeters,
+                 "The meter at ADDRESS hears requests but does not answer, for ever or from "
+                 "FROM until UNTIL seconds after the start (repeatable)")
+      ->check(CLI::Validator(
+          [](const std::string& text) {
+            return SilentMeterOf(text) ? std::string()
+                                       : "'" + text + "' is neither ADDRESS nor ADDRESS@FROM-UNTIL";
+          },
+          ""))
+      ->type_name("ADDRESS[@FROM-UNTIL]")
+      ->expected(1)
+      ->take_all();
   app.add_option("--late-ms", options.lateMs, "Delay of a late answer after the checksum byte")
       ->capture_default_str()
       ->type_name("MS");
@@ -268,6 +303,11 @@ int main(int argc, char** argv) {
   {
     const Faults faults = FaultsOf(options);
     MeterBus bus(faults.bus);
+    for (const std::string& text : options.silentMeters) {
+      const SilentMeter silent = *SilentMeterOf(text);
+      bus.Silence(silent.address, static_cast<std::uint64_t>(silent.from * 1e6),
+                  silent.until == 0 ? UINT64_MAX : static_cast<std::uint64_t>(silent.until * 1e6));
+    }
     AttachMetersInService(bus, MetersOf(options), faults.answers);
     // Its writer thread starts with the stop signals blocked, so they reach
     // the server's wait; the whole log is written when it goes.

@@ -30,6 +30,8 @@ class BoundedQueue {
   T& operator[](std::size_t i) { return m_items[i]; }
   T& Front() { return m_items.front(); }
   void PopFront() { m_items.pop_front(); }
+  // Takes an item out; it is not counted as dropped.
+  void Erase(std::size_t i) { m_items.erase(m_items.begin() + static_cast<std::ptrdiff_t>(i)); }
   // Items dropped since the queue was made.
   std::uint64_t Dropped() const { return m_dropped; }
 

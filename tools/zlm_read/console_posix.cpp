@@ -9,15 +9,20 @@
 const char kPortHelp[] =
     "COMn (through the same COM mapping as the window's port list), a device path such as "
     "/dev/ttyUSB0, or a network serial server (RFC 2217) as rfc2217://HOST:PORT";
-const char kStopHelp[] = "Ctrl+C or SIGTERM";
+const char kStopHelp[] = "Ctrl+C, SIGTERM, SIGHUP or the end of the pipe that takes the output";
 
 namespace {
+
+// SIGHUP ends the reader like SIGTERM (its terminal is gone, or a service
+// manager asks). SIGPIPE comes when whatever read stdout has gone (| head
+// -1): nothing can take the readings any more, so it ends the reader too,
+// between cycles, with the port closed and its lock removed.
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 
 sigset_t StopSignals() {
   sigset_t signals;
   sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
+  for (const int signal : kStopSignals) sigaddset(&signals, signal);
   return signals;
 }
 
@@ -53,5 +58,8 @@ bool StopRequests::WaitUntil(std::chrono::steady_clock::time_point until) {
 bool StopRequests::Pending() const {
   sigset_t pending;
   sigpending(&pending);
-  return sigismember(&pending, SIGINT) == 1 || sigismember(&pending, SIGTERM) == 1;
+  for (const int signal : kStopSignals) {
+    if (sigismember(&pending, signal) == 1) return true;
+  }
+  return false;
 }

@@ -11,6 +11,7 @@
 #include "serial/platform_serial_port.h"
 #include "serial/port_discovery.h"
 #include "tools/zlm_read/console.h"
+#include "tools/zlm_read/line_keeper.h"
 #include "tools/zlm_read/options.h"
 #include "tools/zlm_read/print_sink.h"
 #include "tools/zlm_read/read_loop.h"
@@ -52,33 +53,38 @@ int main(int argc, char** argv) {
   if (!traced.Error().empty())
     std::fprintf(stderr, "zlm-read: no trace: %s\n", traced.Error().c_str());
   SerialPort& line = traced.Line();
-  const HANDLE h = line.CreateFile(DevicePathOf(options.port));
-  if (h == INVALID_HANDLE_VALUE) {
+  // Each change of the port's state is one line on stderr, and goes to
+  // every sink.
+  std::vector<std::unique_ptr<ReadingSink>> sinks;
+  LineKeeper keeper(line, options.port, [&sinks](bool open, const std::string& text) {
+    std::fprintf(stderr, "zlm-read: %s\n", text.c_str());
+    std::fflush(stderr);
+    for (const auto& sink : sinks) sink->LineChanged(open, text);
+  });
+  if (!keeper.Open()) {
     std::fprintf(stderr, "%s\n", kMsgNoFreePort);
-    PrintExplanation(ExplainCause(line.LastCause(), options.port));
+    PrintExplanation(keeper.Cause());
     return kExitNoPort;
   }
-  ApplyBaseline(line, h);
 
   if (options.scan) {
-    const int scanExit = RunScan(line, h, options.port, options.format, [&stop] {
-      return stop.WaitUntil(std::chrono::steady_clock::now());
-    });
-    line.CloseHandle(h);
-    return scanExit;
+    return RunScan(line, keeper.Handle(), options.port, options.format,
+                   [&stop] { return stop.WaitUntil(std::chrono::steady_clock::now()); });
   }
 
   std::string error;
-  std::vector<std::unique_ptr<ReadingSink>> sinks = MakeSinks(options, error);
+  sinks = MakeSinks(options, error);
   if (sinks.empty()) {
-    line.CloseHandle(h);
     std::fprintf(stderr, "%s\n", error.c_str());
     return kExitUsage;
   }
-  const int exitCode = RunReadLoop(
-      line, h, options.port, options.addresses, options.schedule, sinks,
+  int exitCode = RunReadLoop(
+      keeper, options.port, options.addresses, options.schedule, options.slowAfter, sinks,
       {[&stop](auto until) { return stop.WaitUntil(until); }, [&stop] { return stop.Pending(); }});
-  line.CloseHandle(h);
-  sinks.clear();  // the broker hears "offline" after the last reading
+  // The broker hears "offline" after the last reading. A reading that did
+  // not reach it fails a run of a given length.
+  for (const auto& sink : sinks) {
+    if (!sink->Close() && !options.schedule.forever) exitCode = kExitReadFailed;
+  }
   return exitCode;
 }

@@ -52,13 +52,23 @@ MqttMessage StateMessage(const MqttTopics& topics, const MeterCycle& cycle) {
 }
 
 MqttMessage ErrorMessage(const MqttTopics& topics, const MeterFailure& failure) {
-  nlohmann::ordered_json object = {{"time", FormatTimestamp(failure.time)},
-                                   {"port", failure.port},
-                                   {"address", failure.address},
-                                   {"message", failure.message}};
-  if (!failure.cause.empty()) object["cause"] = failure.cause;
-  return {topics.Error(failure.address),
-          object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace), true};
+  return {topics.Error(failure.address), FailureJson(failure), true};
+}
+
+MqttMessage ClearedErrorMessage(const MqttTopics& topics, int address) {
+  return {topics.Error(address), "", true};
+}
+
+MqttMessage MeterStatusMessage(const MqttTopics& topics, int address, bool online) {
+  return {topics.MeterStatus(address), online ? "online" : "offline", true};
+}
+
+MqttMessage LineMessage(const MqttTopics& topics, std::chrono::system_clock::time_point time,
+                        bool open, const std::string& text) {
+  const nlohmann::ordered_json object = {
+      {"time", FormatTimestamp(time)}, {"open", open}, {"message", text}};
+  return {topics.Line(), object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace),
+          true};
 }
 
 std::vector<MqttMessage> DiscoveryMessages(const MqttTopics& topics, const std::string& port,
@@ -71,6 +81,12 @@ std::vector<MqttMessage> DiscoveryMessages(const MqttTopics& topics, const std::
         {"identifiers", {node}},
         {"name", "ZLM " + std::to_string(address) + " on " + port},
         {"model", "ZLM flow meter"}};
+    nlohmann::ordered_json availability = nlohmann::ordered_json::array();
+    for (const std::string& topic : {topics.Status(), topics.MeterStatus(address)}) {
+      availability.push_back({{"topic", topic},
+                              {"payload_available", "online"},
+                              {"payload_not_available", "offline"}});
+    }
     for (std::size_t row = 0; row < kParameters.size(); ++row) {
       const std::string key = kParameters[row].key;
       const SensorKind& kind = kSensorKinds[row];
@@ -81,9 +97,8 @@ std::vector<MqttMessage> DiscoveryMessages(const MqttTopics& topics, const std::
                                        {"value_template", "{{ value_json." + key + " }}"},
                                        {"unit_of_measurement", kind.unit},
                                        {"state_class", kind.stateClass},
-                                       {"availability_topic", topics.Status()},
-                                       {"payload_available", "online"},
-                                       {"payload_not_available", "offline"},
+                                       {"availability", availability},
+                                       {"availability_mode", "all"},
                                        {"device", device}};
       if (kind.deviceClass) config["device_class"] = kind.deviceClass;
       if (row == kNominalDiameter) config["entity_category"] = "diagnostic";

@@ -16,7 +16,10 @@ std::string Help() {
          "Reads once by default; --interval repeats every SECONDS (until Ctrl+C, or --count\n"
          "cycles); --count alone repeats with the window's period of 2 s. With several\n"
          "addresses each cycle reads the meters in turn; a meter that fails is reported and\n"
-         "the others are read on.\n\n"
+         "the others are read on (see --slow-after). A cycle whose start has passed (the\n"
+         "reader was stopped, or a cycle took longer) is skipped, not caught up. When the\n"
+         "port's device goes away (unplugged, hung up), the port is opened again by its\n"
+         "name after 1 s, then twice as long each time, up to every 60 s.\n\n"
          "Exit codes: 0 every reading succeeded; 1 a reading failed (its message on stderr: e.g.\n"
          "\"No answer from ZLM\", \"SetCommState M1 error\", \"Error reading (mnogitel>8)\");\n"
          "2 bad command line; 3 \"Incorrect Adres ZLM\" (address not 0..31 or 255);\n"
@@ -66,6 +69,12 @@ ParsedOptions ParseOptions(int argc, const char* const* argv, std::ostream& out,
   app.add_option("--count", count, "Number of cycles")
       ->check(CLI::Range(1, 1 << 30))
       ->type_name("N");
+  app.add_option("--slow-after", options.slowAfter,
+                 "A meter that fails K times in a row is asked every 2nd cycle, then every 4th "
+                 "... up to every 16th, until it answers again; 0: every cycle regardless")
+      ->check(CLI::Range(0, 1000))
+      ->capture_default_str()
+      ->type_name("K");
   CLI::Option* formatOption =
       app.add_option("--format", format,
                      "Output: table, csv (with a header line), json (one line per reading) or "

@@ -24,6 +24,7 @@ struct ReadOptions {
   bool formatGiven = false;  // --format on the command line
   bool scan = false;
   std::string tracePath;  // as given; empty when not
+  int slowAfter = 3;      // failures in a row before a meter is asked less often; 0: never
 #ifdef ZLM_WITH_MQTT
   MqttOptions mqtt;
 #endif

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "serial/serial_port.h"
+#include "tools/zlm_read/line_keeper.h"
 #include "tools/zlm_read/reading_sink.h"
 #include "tools/zlm_read/schedule.h"
 
@@ -18,11 +18,15 @@ struct LoopStop {
   std::function<bool()> pending;
 };
 
-// Reads every address in turn, cycle after cycle on the schedule, handing
-// each meter's reading or failure to every sink. A stop request is taken
-// before a cycle and between meters; the meter in progress is finished.
-// port names the line as the user wrote it. Returns kExitOk, or
-// kExitReadFailed when any reading failed.
-int RunReadLoop(SerialPort& line, HANDLE h, const std::string& port,
-                const std::vector<int>& addresses, const Schedule& schedule,
+// Reads the addresses cycle after cycle on the schedule, handing each
+// meter's reading or failure to every sink. A meter that fails slowAfter
+// times in a row is asked less often (MeterPacing); the meters that answer
+// are read first. When the port's device goes away, the keeper opens it
+// again; meanwhile every meter's cycle fails with the line down. A cycle
+// whose start has passed is skipped. A stop request is taken before a cycle
+// and between meters; the meter in progress is finished. port names the
+// line as the user wrote it. Returns kExitOk, or kExitReadFailed when any
+// reading failed.
+int RunReadLoop(LineKeeper& keeper, const std::string& port, const std::vector<int>& addresses,
+                const Schedule& schedule, int slowAfter,
                 const std::vector<std::unique_ptr<ReadingSink>>& sinks, const LoopStop& stop);

@@ -45,16 +45,28 @@ std::string InfluxTag(const std::string& text) {
   return out;
 }
 
+std::string InfluxSeries(const std::string& port, int address) {
+  return "zlm,port=" + InfluxTag(port) + ",address=" + std::to_string(address) + " ";
+}
+
+std::string InfluxTime(std::chrono::system_clock::time_point time) {
+  const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch());
+  return " " + std::to_string(ns.count()) + "\n";
+}
+
 std::string InfluxLine(const MeterCycle& cycle) {
-  std::string out =
-      "zlm,port=" + InfluxTag(cycle.port) + ",address=" + std::to_string(cycle.address) + " ";
-  for (std::size_t i = 0; i < cycle.readings.size(); ++i) {
-    if (i > 0) out += ',';
-    out += std::string(KeyOf(cycle.readings[i])) + "=" + FormatReading(cycle.readings[i]);
+  std::string out = InfluxSeries(cycle.port, cycle.address);
+  for (const Reading& reading : cycle.readings) {
+    out += std::string(KeyOf(reading)) + "=" + FormatReading(reading) + ",";
   }
-  const auto ns =
-      std::chrono::duration_cast<std::chrono::nanoseconds>(cycle.time.time_since_epoch());
-  return out + " " + std::to_string(ns.count()) + "\n";
+  return out + "status=\"ok\"" + InfluxTime(cycle.time);
+}
+
+// Milliseconds kept: "12.345".
+std::string AgeText(double seconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f", seconds);
+  return text;
 }
 
 std::string Table(const MeterCycle& cycle) {
@@ -101,12 +113,60 @@ std::string FormatTimestamp(std::chrono::system_clock::time_point time) {
 std::string CsvHeader() {
   std::string header = "time,port,address";
   for (const ParameterInfo& parameter : kParameters) header += std::string(",") + parameter.key;
-  return header + "\n";
+  return header + ",status,age_s\n";
+}
+
+const char* StatusOf(const MeterFailure& failure) {
+  return failure.lineDown ? "line_lost" : "failed";
+}
+
+std::optional<double> AgeSeconds(const MeterFailure& failure) {
+  if (!failure.lastGood) return std::nullopt;
+  const auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(failure.time - *failure.lastGood);
+  return static_cast<double>(ms.count()) / 1000.0;
+}
+
+std::string FailureJson(const MeterFailure& failure) {
+  nlohmann::ordered_json object = {{"time", FormatTimestamp(failure.time)},
+                                   {"port", failure.port},
+                                   {"address", failure.address},
+                                   {"status", StatusOf(failure)},
+                                   {"age_s", nullptr},
+                                   {"message", failure.message}};
+  if (const std::optional<double> age = AgeSeconds(failure)) object["age_s"] = *age;
+  if (!failure.cause.empty()) object["cause"] = failure.cause;
+  return object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+std::string FormatFailure(OutputFormat format, const MeterFailure& failure) {
+  const std::optional<double> age = AgeSeconds(failure);
+  switch (format) {
+    case OutputFormat::kTable:
+      return {};
+    case OutputFormat::kCsv: {
+      std::string out = FormatTimestamp(failure.time) + "," + CsvField(failure.port) + "," +
+                        std::to_string(failure.address);
+      for (std::size_t i = 0; i < kParameters.size(); ++i) out += ",";
+      return out + "," + StatusOf(failure) + "," + (age ? AgeText(*age) : "") + "\n";
+    }
+    case OutputFormat::kJson:
+      return FailureJson(failure) + "\n";
+    case OutputFormat::kInflux: {
+      std::string out =
+          InfluxSeries(failure.port, failure.address) + "status=\"" + StatusOf(failure) + "\"";
+      if (age) out += ",age_s=" + AgeText(*age);
+      return out + InfluxTime(failure.time);
+    }
+  }
+  return {};
 }
 
 std::string CycleJson(const MeterCycle& cycle) {
-  nlohmann::ordered_json object = {
-      {"time", FormatTimestamp(cycle.time)}, {"port", cycle.port}, {"address", cycle.address}};
+  nlohmann::ordered_json object = {{"time", FormatTimestamp(cycle.time)},
+                                   {"port", cycle.port},
+                                   {"address", cycle.address},
+                                   {"status", "ok"}};
   // The number read back from the meter's own digits, so the shortest text
   // that names the double is those digits (12.5, not 12.500000000000002);
   // from_chars, unlike strtod, does not depend on the locale.
@@ -127,7 +187,7 @@ std::string FormatCycle(OutputFormat format, const MeterCycle& cycle) {
       std::string out = FormatTimestamp(cycle.time) + "," + CsvField(cycle.port) + "," +
                         std::to_string(cycle.address);
       for (const Reading& reading : cycle.readings) out += "," + FormatReading(reading);
-      return out + "\n";
+      return out + ",ok,0\n";
     }
     case OutputFormat::kJson:
       return CycleJson(cycle) + "\n";

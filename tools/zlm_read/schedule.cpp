@@ -1,5 +1,6 @@
 #include "tools/zlm_read/schedule.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "platform/number_text.h"
@@ -32,4 +33,12 @@ std::chrono::steady_clock::time_point CycleStart(std::chrono::steady_clock::time
   const auto fitting = (Clock::time_point::max() - start) / period;
   if (cycle > fitting) return Clock::time_point::max();
   return start + period * cycle;
+}
+
+long NextCycle(std::chrono::steady_clock::time_point start, std::chrono::nanoseconds period,
+               std::chrono::steady_clock::time_point now, long earliest) {
+  if (now <= start) return earliest;
+  const auto passed = std::chrono::duration_cast<std::chrono::nanoseconds>(now - start);
+  const long due = static_cast<long>((passed + period - std::chrono::nanoseconds(1)) / period);
+  return std::max(earliest, due);
 }

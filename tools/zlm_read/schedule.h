@@ -34,3 +34,9 @@ Schedule MakeSchedule(std::optional<std::chrono::nanoseconds> interval, int coun
 // beyond what the clock can hold.
 std::chrono::steady_clock::time_point CycleStart(std::chrono::steady_clock::time_point start,
                                                  std::chrono::nanoseconds period, long cycle);
+
+// The first cycle that starts at now or later, and not before earliest:
+// after a stall (the process stopped, the machine suspended, a long
+// failure) the cycles whose start has passed are skipped, not caught up.
+long NextCycle(std::chrono::steady_clock::time_point start, std::chrono::nanoseconds period,
+               std::chrono::steady_clock::time_point now, long earliest);

@@ -46,16 +46,18 @@ TEST(ReadingOutputTest, CycleInEveryFormat) {
       {OutputFormat::kInflux, Cycle("/dev/serial/by-id/a b,c=d", 0, {readings[1]})},
   };
   const std::string expected[] = {
-      time + ",COM7,255,12.345600,98765432,8760.2500,12.500000,208.33333,17.680000,50.000000\n",
+      time +
+          ",COM7,255,12.345600,98765432,8760.2500,12.500000,208.33333,17.680000,50.000000,ok,0\n",
       // Numbers as numbers: the meter's value, in the shortest form that names it.
       "{\"time\":\"" + time +
-          "\",\"port\":\"/dev/x\\\"y\",\"address\":3,\"volume_m3\":12.3456,"
+          "\",\"port\":\"/dev/x\\\"y\",\"address\":3,\"status\":\"ok\",\"volume_m3\":12.3456,"
           "\"nominal_diameter\":50.0}\n",
-      time + ",\"/dev/a,b\",3\n",
+      time + ",\"/dev/a,b\",3,ok,0\n",
       "zlm,port=COM7,address=255 volume_m3=12.345600,volume_l=98765432,hours=8760.2500,"
-      "flow_m3h=12.500000,flow_lmin=208.33333,flow_percent=17.680000,nominal_diameter=50.000000 "
+      "flow_m3h=12.500000,flow_lmin=208.33333,flow_percent=17.680000,nominal_diameter=50.000000,"
+      "status=\"ok\" "
       "1796625001250000123\n",
-      "zlm,port=/dev/serial/by-id/a\\ b\\,c\\=d,address=0 volume_l=98765432 "
+      "zlm,port=/dev/serial/by-id/a\\ b\\,c\\=d,address=0 volume_l=98765432,status=\"ok\" "
       "1796625001250000123\n",
   };
   for (std::size_t i = 0; i < std::size(cases); ++i) {
@@ -63,7 +65,7 @@ TEST(ReadingOutputTest, CycleInEveryFormat) {
   }
   EXPECT_EQ(CsvHeader(),
             "time,port,address,volume_m3,volume_l,hours,flow_m3h,flow_lmin,flow_percent,"
-            "nominal_diameter\n");
+            "nominal_diameter,status,age_s\n");
 
   const std::string table = FormatCycle(OutputFormat::kTable, full);
   EXPECT_EQ(table.rfind(time + "  COM7  address 255\n", 0), 0u);
@@ -76,6 +78,44 @@ TEST(ReadingOutputTest, TimestampIsIso8601WithOffset) {
   EXPECT_TRUE(
       std::regex_match(stamp, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d)")))
       << stamp;
+}
+
+// A failed cycle says how old the meter's last good value is, in every
+// format that has rows; the table leaves it to stderr.
+TEST(ReadingOutputTest, FailedCycleWithStatusAndAge) {
+  const MeterCycle at = Cycle("COM7", 4, {});
+  const std::string time = FormatTimestamp(at.time);
+  const MeterFailure failed{at.time, "COM7", 4, "No answer from ZLM", "hint: wiring", false,
+                            at.time - std::chrono::milliseconds(12345)};
+  const MeterFailure never{at.time, "COM7", 4, "No free COM ports", "", true, std::nullopt};
+  const struct {
+    OutputFormat format;
+    const MeterFailure& failure;
+    std::string expected;
+  } cases[] = {
+      {OutputFormat::kCsv, failed, time + ",COM7,4,,,,,,,,failed,12.345\n"},
+      {OutputFormat::kCsv, never, time + ",COM7,4,,,,,,,,line_lost,\n"},
+      {OutputFormat::kJson, failed,
+       "{\"time\":\"" + time +
+           "\",\"port\":\"COM7\",\"address\":4,\"status\":\"failed\",\"age_s\":12.345,"
+           "\"message\":\"No answer from ZLM\",\"cause\":\"hint: wiring\"}\n"},
+      {OutputFormat::kJson, never,
+       "{\"time\":\"" + time +
+           "\",\"port\":\"COM7\",\"address\":4,\"status\":\"line_lost\",\"age_s\":null,"
+           "\"message\":\"No free COM ports\"}\n"},
+      {OutputFormat::kInflux, failed,
+       "zlm,port=COM7,address=4 status=\"failed\",age_s=12.345 1796625001250000123\n"},
+      {OutputFormat::kInflux, never, "zlm,port=COM7,address=4 status=\"line_lost\" "
+                                     "1796625001250000123\n"},
+      {OutputFormat::kTable, failed, ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(FormatFailure(c.format, c.failure), c.expected);
+  }
+  // As many CSV fields as the header names.
+  const std::string row = FormatFailure(OutputFormat::kCsv, failed);
+  const std::string header = CsvHeader();
+  EXPECT_EQ(std::count(row.begin(), row.end(), ','), std::count(header.begin(), header.end(), ','));
 }
 
 }  // namespace

@@ -58,4 +58,29 @@ TEST(Schedule, CyclesStartOnAFixedGridUpToTheClocksEnd) {
   EXPECT_LT(CycleStart(start, year, 100), Clock::time_point::max());
 }
 
+// After a stall the next cycle is the first whose start is still ahead;
+// never one already taken.
+TEST(Schedule, MissedCyclesAreSkipped) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point start{milliseconds(1000)};
+  const struct {
+    long nowMs;  // since start
+    long earliest;
+    long next;
+  } cases[] = {
+      {0, 1, 1},        // a cycle that took no time
+      {440, 1, 1},      // within its period
+      {1000, 1, 1},     // exactly at the next start
+      {1001, 1, 2},     // just after it: that one is missed
+      {10500, 1, 11},   // stopped for ten periods
+      {10500, 12, 12},  // never back to one already taken
+      {-5, 3, 3},       // a clock before the start
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(NextCycle(start, milliseconds(1000), start + milliseconds(c.nowMs), c.earliest),
+              c.next)
+        << c.nowMs << " ms";
+  }
+}
+
 }  // namespace
