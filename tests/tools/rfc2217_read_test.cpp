@@ -67,7 +67,7 @@ TEST_F(Rfc2217ReadTest, ReadsScansAndTraces) {
   const RunResult read = Read(
       {"--port", m_server->Url(), "--address", "3", "--format", "json", "--trace", trace.string()});
   EXPECT_EQ(read.exitCode, 0) << read.err;
-  EXPECT_NE(read.out.find("\"port\":\"" + m_server->Url() + "\",\"address\":3," + kFixedJson),
+  EXPECT_NE(read.out.find("\"port\":\"" + m_server->Url() + "\",\"address\":3,\"status\":\"ok\"," + kFixedJson),
             std::string::npos)
       << read.out;
   EXPECT_NE(ReadAll(trace).find("open " + m_server->Url() + ": handle"), std::string::npos)
