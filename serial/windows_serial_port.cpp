@@ -18,6 +18,31 @@ constexpr char kXoff = 0x13;
 
 std::string SystemError(DWORD error) { return "system error " + std::to_string(error); }
 
+// Errors of a device that is no longer there: a USB adapter pulled out
+// answers an open handle with one of these, depending on its driver.
+bool DeviceGone(DWORD error) {
+  switch (error) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_BAD_COMMAND:
+    case ERROR_GEN_FAILURE:
+    case ERROR_OPERATION_ABORTED:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_DEVICE_REMOVED:
+    case ERROR_NOT_READY:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The call that just failed: false, with the loss kept as the cause when
+// the device went away.
+bool Failed(LineCause& cause) {
+  const DWORD error = ::GetLastError();
+  if (DeviceGone(error)) cause = {.kind = CauseKind::kLineLost, .detail = SystemError(error)};
+  return false;
+}
+
 }  // namespace
 
 LineCause CauseOfOpenError(DWORD error) {
@@ -102,9 +127,11 @@ bool WindowsSerialPort::SetCommState(HANDLE h, const DCB& dcb) {
     applied.XoffChar = kXoff;
   }
   if (::SetCommState(h, &applied)) return true;
+  const DWORD error = ::GetLastError();
   const bool ninthBit = dcb.Parity == MARKPARITY || dcb.Parity == SPACEPARITY;
-  m_cause = {.kind = ninthBit ? CauseKind::kParityNotKept : CauseKind::kSettingsNotKept,
-             .detail = SystemError(::GetLastError())};
+  CauseKind kind = ninthBit ? CauseKind::kParityNotKept : CauseKind::kSettingsNotKept;
+  if (DeviceGone(error)) kind = CauseKind::kLineLost;
+  m_cause = {.kind = kind, .detail = SystemError(error)};
   return false;
 }
 
@@ -117,17 +144,18 @@ bool WindowsSerialPort::SetCommTimeouts(HANDLE h, const COMMTIMEOUTS& timeouts) 
 bool WindowsSerialPort::WriteFile(HANDLE h, const BYTE* data, DWORD length, DWORD& written) {
   written = 0;
   if (!Owns(h) || (data == nullptr && length > 0)) return false;
-  return ::WriteFile(h, data, length, &written, nullptr) != 0;
+  return ::WriteFile(h, data, length, &written, nullptr) != 0 || Failed(m_cause);
 }
 
 bool WindowsSerialPort::ReadFile(HANDLE h, BYTE* buffer, DWORD length, DWORD& read) {
   read = 0;
   if (!Owns(h) || (buffer == nullptr && length > 0)) return false;
-  return ::ReadFile(h, buffer, length, &read, nullptr) != 0;
+  return ::ReadFile(h, buffer, length, &read, nullptr) != 0 || Failed(m_cause);
 }
 
 bool WindowsSerialPort::PurgeComm(HANDLE h) {
-  return Owns(h) && ::PurgeComm(h, PURGE_RXCLEAR) != 0;
+  if (!Owns(h)) return false;
+  return ::PurgeComm(h, PURGE_RXCLEAR) != 0 || Failed(m_cause);
 }
 
 void WindowsSerialPort::Sleep(DWORD ms) {

@@ -29,7 +29,8 @@
 // the system's last error: a COMn the system does not know is no such port,
 // access denied or a sharing violation is a port in use, a handle that is
 // no serial device is refused as one; a refused mark or space parity was
-// not kept.
+// not kept. Any call on an open handle whose device went away (a USB adapter
+// pulled out) keeps kLineLost, so the caller can close it and open it again.
 //
 // Sleep keeps the system timer at 1 ms while this object lives (otherwise a
 // 1 ms wait lasts a 15.6 ms tick) and never returns early.
