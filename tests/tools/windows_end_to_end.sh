@@ -2,34 +2,17 @@
 # zlm-read.exe under Wine against the Linux zlm-meter-sim: Wine reaches the
 # simulator's pseudo-terminal as COMn through a link in the prefix's
 # dosdevices. Checks the values, the ninth bits the simulator heard, the
-# failure messages and exit codes, and Ctrl+C during a repeating read.
+# failure messages and exit codes, Ctrl+C during a repeating read, and a line
+# that goes away and comes back.
 # Usage: windows_end_to_end.sh WINE_RUN WINEPREFIX ZLM_READ_EXE ZLM_METER_SIM WORK_DIR
 set -uo pipefail
 
 wine_run=$1 prefix=$2 exe=$3 sim=$4 work=$5
-rm -rf "$work"
-mkdir -p "$work/config"
-export XDG_CONFIG_HOME=$work/config # the simulator's own COM link goes here
-
-failures=0
-fail() {
-  echo "FAILED: $*" >&2
-  failures=$((failures + 1))
-}
+source "$(dirname "$0")/../support/windows_read_test.sh"
 
 # --help must work without a port.
 "$wine_run" "$exe" --help >"$work/help.out" 2>&1 || fail "--help: exit $?"
 grep -q 'Exit codes' "$work/help.out" || fail "--help text"
-
-source "$(dirname "$0")/../support/wine_com_link.sh"
-
-# Runs zlm-read.exe; sets out (CR removed), err and code.
-read_meter() {
-  "$wine_run" "$exe" "$@" >"$work/read.out" 2>"$work/read.err"
-  code=$?
-  out=$(tr -d '\r' <"$work/read.out")
-  err=$(tr -d '\r' <"$work/read.err")
-}
 
 # The message may be followed by one line that explains it.
 expect() { # expect WHAT WANTED_CODE WANTED_ERR
@@ -38,9 +21,6 @@ expect() { # expect WHAT WANTED_CODE WANTED_ERR
   [[ $err != *$'\n'* || ${err#*$'\n'} =~ ^(cause|hint):\ [^$'\n']*$ ]] ||
     fail "$1: stderr '$err', wanted '$3' and at most a cause or hint"
 }
-
-fixed='"volume_m3":1234.5678,"volume_l":98765432.0,"hours":8760.25,"flow_m3h":12.5,'
-fixed+='"flow_lmin":208.33333,"flow_percent":17.68,"nominal_diameter":50.0}'
 
 # 1. Two cycles, two seconds apart, with the simulator's values.
 start_simulator --address 9
@@ -53,14 +33,7 @@ secs=$(sed -n 's/.*"time":"[^"]*T\([0-9]*\):\([0-9]*\):\([0-9.]*\)[+-].*/\1 \2 \
   awk '{print $1 * 3600 + $2 * 60 + $3}')
 gap=$(awk 'NR == 1 {a = $1} NR == 2 {print $1 - a}' <<<"$secs")
 awk -v g="$gap" 'BEGIN {exit !(g >= 1.9 && g <= 2.5)}' || fail "cycles $gap s apart, wanted 2"
-# Every request: address byte with mark, code and checksum with space.
-awk '$2 == "rx" {
-       n++; i = (n - 1) % 3
-       if (i == 0 && ($3 != "ff" && $3 != "FF" || $4 != "mark")) bad++
-       if (i != 0 && $4 != "space") bad++
-     }
-     END {exit !(n == 42 && bad == 0)}' "$work/traffic.log" ||
-  fail "ninth bits: $(grep -c ' rx ' "$work/traffic.log") bytes heard; log in $work/traffic.log"
+expect_ninth_bits ff 42
 
 # 2. Failures: their messages and exit codes.
 for c in "silent|1|No answer from ZLM" "position|1|Error reading (mnogitel>8)"; do
@@ -110,8 +83,38 @@ heard=$(grep -c ' rx ' "$work/traffic.log")
 ((heard % 21 == 0 && heard / 21 == rows)) ||
   fail "Ctrl+C: $heard bytes heard for $rows cycles (a cycle was cut short)"
 
-if ((failures > 0)); then
-  echo "$failures check(s) failed; files in $work" >&2
-  exit 1
-fi
-echo "zlm-read.exe end to end under Wine: all checks passed"
+# 5. The simulator killed under a repeating read and started again: the
+# reader says the line is lost, opens it again by its COM number and reads on.
+# Waits for what the reader writes, up to a minute: wait_for FILE PATTERN.
+wait_for() {
+  for _ in $(seq 600); do
+    tr -d '\r' <"$1" | grep -q -- "$2" && return 0
+    kill -0 "$reader" 2>/dev/null || return 1
+    sleep 0.1
+  done
+  return 1
+}
+start_simulator --address 5
+"$wine_run" "$exe" --port "COM$com" --address 5 --interval 0.5 --format csv \
+  >"$work/read.out" 2>"$work/read.err" &
+reader=$!
+wait_for "$work/read.out" ",COM$com,5,1234.5678," || fail "line lost: no first reading"
+kill -KILL "$sim_pid"
+wait "$sim_pid" 2>/dev/null
+sim_pid=
+wait_for "$work/read.err" "COM$com lost; opening it again" || fail "line lost: not noticed"
+before=$(grep -c ",COM$com,5,1234.5678," "$work/read.out")
+start_simulator --address 5
+wait_for "$work/read.err" "COM$com open again after" || fail "line lost: not opened again"
+for _ in $(seq 600); do
+  (($(grep -c ",COM$com,5,1234.5678," "$work/read.out") > before)) && break
+  sleep 0.1
+done
+(($(grep -c ",COM$com,5,1234.5678," "$work/read.out") > before)) ||
+  fail "line lost: no reading after it came back ($(tr -d '\r' <"$work/read.err"))"
+kill -INT "$reader"
+wait "$reader"
+stop_simulator
+grep -q "did not keep 9600 baud" "$work/read.err" && fail "line lost: told as settings not kept"
+
+finish "zlm-read.exe end to end under Wine"
