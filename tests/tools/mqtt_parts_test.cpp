@@ -176,6 +176,32 @@ TEST(MqttMessagesTest, FailureIsRetainedWithItsMessage) {
   EXPECT_EQ(MeterStatusMessage(topics, 4, true).topic, "zlm/COM3/4/status");
 }
 
+// The port's fate, retained under the port: lost, then open again, each with
+// its time and the line zlm-read printed (bytes that are no UTF-8 replaced).
+TEST(MqttMessagesTest, LineChangesAreRetainedWithTimeAndText) {
+  const MqttTopics topics("zlm", "/dev/ttyUSB0");
+  const auto time = std::chrono::system_clock::from_time_t(1796709430);
+  const struct {
+    bool open;
+    std::string text;
+    const char* shown;
+  } cases[] = {
+      {false, "ttyUSB0 lost; opening it again in 1 s", "ttyUSB0 lost; opening it again in 1 s"},
+      {true, "ttyUSB0 open again after 12 s", "ttyUSB0 open again after 12 s"},
+      {false, "COM\xff lost", "COM\xef\xbf\xbd lost"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    const MqttMessage message = LineMessage(topics, time, c.open, c.text);
+    EXPECT_EQ(message.topic, "zlm/ttyUSB0/line");
+    EXPECT_TRUE(message.retain);
+    const nlohmann::json line = nlohmann::json::parse(message.payload);
+    EXPECT_EQ(line["open"], c.open);
+    EXPECT_EQ(line["message"], c.shown);
+    EXPECT_TRUE(line["time"].get<std::string>().starts_with("2026-12-08T")) << line["time"];
+  }
+}
+
 TEST(MqttMessagesTest, DiscoveryUnitsAndClasses) {
   const MqttTopics topics("zlm", "/dev/ttyUSB0");
   const std::vector<MqttMessage> messages =
