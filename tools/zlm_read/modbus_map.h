@@ -2,6 +2,7 @@
 
 #include <array>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -28,19 +29,18 @@
 
 inline constexpr std::uint16_t kModbusMapVersion = 1;
 
-enum ModbusRegister : std::uint16_t {
-  kRegVersion = 0,
-  kRegStatus = 1,
-  kRegCause = 2,
-  kRegAddress = 3,
-  kRegAge = 4,
-  kRegGoodCycles = 6,
-  kRegFailedCycles = 8,
-  kRegValues = 10,     // + 2 * row
-  kRegDigits = 24,     // + 2 * row
-  kRegPositions = 38,  // + row
-  kModbusMapSize = 45
-};
+// Where each register starts.
+inline constexpr std::size_t kRegVersion = 0;
+inline constexpr std::size_t kRegStatus = 1;
+inline constexpr std::size_t kRegCause = 2;
+inline constexpr std::size_t kRegAddress = 3;
+inline constexpr std::size_t kRegAge = 4;
+inline constexpr std::size_t kRegGoodCycles = 6;
+inline constexpr std::size_t kRegFailedCycles = 8;
+inline constexpr std::size_t kRegValues = 10;     // + 2 * row
+inline constexpr std::size_t kRegDigits = 24;     // + 2 * row
+inline constexpr std::size_t kRegPositions = 38;  // + row
+inline constexpr std::size_t kModbusMapSize = 45;
 
 // Which register of a 32-bit value comes first.
 enum class WordOrder {
