@@ -94,52 +94,64 @@ std::string DescribeExchange(const ReceiveResult& received) {
   return text + "; value " + std::to_string(result.value) + " = " + FormatReading(reading);
 }
 
-std::string ExplainFailedRead(SerialPort& port, HANDLE h, const ReceiveResult& received,
-                              const ExchangeResult& result, const std::string& portName) {
+int CauseCodeOf(CauseKind kind) {
+  return kind == CauseKind::kNone ? kCauseNone : kLineCauseBase + static_cast<int>(kind);
+}
+
+FailedReadExplanation ExplainFailedRead(SerialPort& port, HANDLE h, const ReceiveResult& received,
+                                        const ExchangeResult& result, const std::string& portName) {
   const char* error = result.error;
+  const LineCause& line = port.LastCause();
   // Whatever step failed, a device that went away is the reason; so is a
   // network line's connection lost during the exchange.
-  const CauseKind kind = port.LastCause().kind;
-  if (kind == CauseKind::kLineLost || (error != nullptr && kind == CauseKind::kConnectionLost)) {
-    return ExplainCause(port.LastCause(), portName);
+  if (line.kind == CauseKind::kLineLost ||
+      (error != nullptr && line.kind == CauseKind::kConnectionLost)) {
+    return {CauseCodeOf(line.kind), ExplainCause(line, portName)};
   }
   if (Is(error, kMsgApplyMarkMode) || Is(error, kMsgApplySpaceMode)) {
-    const std::string cause = ExplainCause(port.LastCause(), portName);
-    return cause.empty() ? "hint: the adapter refused the line settings" : cause;
+    const std::string cause = ExplainCause(line, portName);
+    if (cause.empty())
+      return {kCauseSettingsRefused, "hint: the adapter refused the line settings"};
+    return {CauseCodeOf(line.kind), cause};
   }
   if (Is(error, kMsgAddressNotWritten) || Is(error, kMsgCodeNotWritten) ||
       Is(error, kMsgChecksumNotWritten)) {
-    return "cause: the adapter did not take the byte within 1 s: it was unplugged or is stalled";
+    return {kCauseByteNotTaken,
+            "cause: the adapter did not take the byte within 1 s: it was unplugged or is stalled"};
   }
   if (Is(error, kMsgPositionTooLarge)) {
-    return "cause: the answer's decimal position (R2) is " + std::to_string(result.position) +
-           ", above 8, so its value cannot be scaled; check that only one device answers at "
-           "this address";
+    return {kCausePositionAbove8,
+            "cause: the answer's decimal position (R2) is " + std::to_string(result.position) +
+                ", above 8, so its value cannot be scaled; check that only one device answers at "
+                "this address"};
   }
   if (!Is(error, kMsgNoAnswer)) return {};
 
   const ExchangeDiagnosis d = DiagnoseExchange(port, h, received, kLateAnswerWaitMs);
   if (d.answer == AnswerSeen::kLate) {
-    return "cause: the answer came after the read (" + std::to_string(d.lateBytes) +
-           " bytes later): the meter is slower than the reader's waits; those stale bytes "
-           "were discarded";
+    return {kCauseLateAnswer,
+            "cause: the answer came after the read (" + std::to_string(d.lateBytes) +
+                " bytes later): the meter is slower than the reader's waits; those stale bytes "
+                "were discarded"};
   }
   if (d.count == 0) {
-    return "cause: no bytes came back, not even the echo of the request: the adapter is not "
-           "on the bus or the wiring is broken (A/B, ground), or an adapter without echo "
-           "and a silent meter";
+    return {kCauseNothingBack,
+            "cause: no bytes came back, not even the echo of the request: the adapter is not "
+            "on the bus or the wiring is broken (A/B, ground), or an adapter without echo "
+            "and a silent meter"};
   }
   if (!d.echoSeen) {
-    return "cause: " + std::to_string(d.count) +
-           " bytes came back but not the echo of the request: check the line speed (9600) "
-           "and the wiring (A/B swapped)";
+    return {kCauseNoEcho, "cause: " + std::to_string(d.count) +
+                              " bytes came back but not the echo of the request: check the line "
+                              "speed (9600) and the wiring (A/B swapped)"};
   }
   if (d.answer == AnswerSeen::kNone) {
-    return "hint: the request was echoed but no meter answered: wrong address or the meter is "
-           "off; zlm-read --port " +
-           portName + " --scan lists the meters on the line";
+    return {kCauseNoMeterAnswer,
+            "hint: the request was echoed but no meter answered: wrong address or the meter is "
+            "off; zlm-read --port " +
+                portName + " --scan lists the meters on the line"};
   }
-  return "cause: the answer was too short: " + std::to_string(d.answerBytes) +
-         " of the 7 bytes up to the value came back; check the line for noise and loose "
-         "contacts";
+  return {kCauseShortAnswer, "cause: the answer was too short: " + std::to_string(d.answerBytes) +
+                                 " of the 7 bytes up to the value came back; check the line for "
+                                 "noise and loose contacts"};
 }

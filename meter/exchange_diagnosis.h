@@ -41,11 +41,34 @@ ExchangeDiagnosis DiagnoseExchange(SerialPort& port, HANDLE h, const ReceiveResu
 // failure.
 std::string DescribeExchange(const ReceiveResult& received);
 
-// The line zlm-read prints after the failure message of a read: "cause: ..."
-// or "hint: ...", empty when there is nothing to add. May read the line once
-// more (see DiagnoseExchange); port is named as the user wrote it.
-std::string ExplainFailedRead(SerialPort& port, HANDLE h, const ReceiveResult& received,
-                              const ExchangeResult& result, const std::string& portName);
+// Why a read failed, as a number for machines (the Modbus map's cause
+// register): one of these, or kLineCauseBase + the line's CauseKind when the
+// line itself explains it; 0 when there is nothing to add.
+enum ReadCause : int {
+  kCauseNone = 0,
+  kCauseLateAnswer = 1,      // the answer came after the read
+  kCauseNothingBack = 2,     // not even the echo came back
+  kCauseNoEcho = 3,          // bytes, but not the echo of the request
+  kCauseNoMeterAnswer = 4,   // the request was echoed, no meter answered
+  kCauseShortAnswer = 5,     // part of R0..R6 came back
+  kCauseByteNotTaken = 6,    // the adapter did not take a byte
+  kCausePositionAbove8 = 7,  // R2 above 8
+  kCauseSettingsRefused = 8  // the adapter refused the line settings, no more known
+};
+inline constexpr int kLineCauseBase = 100;
+// kLineCauseBase + kind, or 0 for CauseKind::kNone.
+int CauseCodeOf(CauseKind kind);
+
+// The line zlm-read prints after the failure message of a read ("cause: ..."
+// or "hint: ...", empty when there is nothing to add) and its code.
+struct FailedReadExplanation {
+  int code = kCauseNone;
+  std::string text;
+};
+// May read the line once more (see DiagnoseExchange); port is named as the
+// user wrote it.
+FailedReadExplanation ExplainFailedRead(SerialPort& port, HANDLE h, const ReceiveResult& received,
+                                        const ExchangeResult& result, const std::string& portName);
 
 // How long ExplainFailedRead waits for an answer that missed the read.
 inline constexpr DWORD kLateAnswerWaitMs = 200;

@@ -19,57 +19,66 @@ TEST(ExplainFailedRead, EachFaultHasItsCause) {
     int32_t meterAddress;  // -1: no meter on the line
     const char* error;
     const char* explanation;  // the start of the line; nullptr: the read succeeds
+    int code;
   } kCases[] = {
-      {"answer R0..R6 only", {.bus = {.answerCut = 7}}, true, 5, nullptr, nullptr},
+      {"answer R0..R6 only", {.bus = {.answerCut = 7}}, true, 5, nullptr, nullptr, kCauseNone},
       {"no adapter echo, silent",
        {.bus = {.silent = true}},
        false,
        5,
        kMsgNoAnswer,
-       "cause: no bytes came back, not even the echo"},
+       "cause: no bytes came back, not even the echo",
+       kCauseNothingBack},
       {"nobody at the address",
        {},
        true,
        9,
        kMsgNoAnswer,
        "hint: the request was echoed but no meter answered: wrong address or the meter is "
-       "off; zlm-read --port COM1 --scan"},
+       "off; zlm-read --port COM1 --scan",
+       kCauseNoMeterAnswer},
       {"silent meter",
        {.bus = {.silent = true}},
        true,
        5,
        kMsgNoAnswer,
-       "hint: the request was echoed but no meter answered"},
+       "hint: the request was echoed but no meter answered",
+       kCauseNoMeterAnswer},
       {"slow meter",
        {.bus = {.late = true, .lateMs = 60}},
        true,
        5,
        kMsgNoAnswer,
-       "cause: the answer came after the read (8 bytes later)"},
+       "cause: the answer came after the read (8 bytes later)",
+       kCauseLateAnswer},
       {"short answer",
        {.bus = {.answerCut = 4}},
        true,
        5,
        kMsgNoAnswer,
-       "cause: the answer was too short: 4 of the 7 bytes"},
+       "cause: the answer was too short: 4 of the 7 bytes",
+       kCauseShortAnswer},
       {"parity dropped",
        {.refuseSettings = SettingsRefusal::kSpaceParity},
        true,
        5,
        kMsgApplySpaceMode,
-       "cause: the adapter of COM1 did not keep mark/space parity"},
+       "cause: the adapter of COM1 did not keep mark/space parity",
+       kLineCauseBase + static_cast<int>(CauseKind::kParityNotKept)},
       {"settings refused",
        {.refuseSettings = SettingsRefusal::kAll},
        true,
        5,
        kMsgApplyMarkMode,
-       "cause: COM1 did not keep 9600 baud"},
+       "cause: COM1 did not keep 9600 baud",
+       kLineCauseBase + static_cast<int>(CauseKind::kSettingsNotKept)},
       {"byte not taken",
        {.writeFailsFrom = 2},
        true,
        5,
        kMsgCodeNotWritten,
-       "cause: the adapter did not take the byte within 1 s"},
+       "cause: the adapter did not take the byte within 1 s",
+       kCauseByteNotTaken},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -82,9 +91,10 @@ TEST(ExplainFailedRead, EachFaultHasItsCause) {
     const CycleResult result = ReadAllParameters(sim, h, 5);
     EXPECT_STREQ(result.error, c.error);
     if (!c.error) continue;
-    const std::string line =
+    const FailedReadExplanation explained =
         ExplainFailedRead(sim, h, result.failedReceived, result.failedExchange, "COM1");
-    EXPECT_EQ(line.rfind(c.explanation, 0), 0u) << line;
+    EXPECT_EQ(explained.text.rfind(c.explanation, 0), 0u) << explained.text;
+    EXPECT_EQ(explained.code, c.code);
   }
 }
 
@@ -98,7 +108,7 @@ TEST(ExplainFailedRead, PositionAboveEightNamesR2) {
   const CycleResult result = ReadAllParameters(sim, h, 5);
   ASSERT_STREQ(result.error, kMsgPositionTooLarge);
   EXPECT_EQ(ExplainFailedRead(sim, h, result.failedReceived, result.failedExchange, "COM1")
-                .rfind("cause: the answer's decimal position (R2) is 9, above 8", 0),
+                .text.rfind("cause: the answer's decimal position (R2) is 9, above 8", 0),
             0u);
 }
 

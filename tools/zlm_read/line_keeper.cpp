@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "meter/exchange_diagnosis.h"
 #include "serial/com_name.h"
 #include "serial/port_discovery.h"
 
@@ -16,16 +17,19 @@ bool LineKeeper::Open() {
   m_handle = m_line.CreateFile(DevicePathOf(m_port));
   if (!IsOpen()) {
     m_cause = ExplainCause(m_line.LastCause(), m_port);
+    m_causeCode = CauseCodeOf(m_line.LastCause().kind);
     return false;
   }
   ApplyBaseline(m_line, m_handle);
   m_cause.clear();
+  m_causeCode = 0;
   return true;
 }
 
 bool LineKeeper::CheckLost(Clock::time_point now) {
   if (!IsOpen() || m_line.LastCause().kind != CauseKind::kLineLost) return false;
   m_cause = ExplainCause(m_line.LastCause(), m_port);
+  m_causeCode = CauseCodeOf(m_line.LastCause().kind);
   m_line.CloseHandle(m_handle);
   m_handle = INVALID_HANDLE_VALUE;
   m_retry = kFirstRetry;

@@ -52,6 +52,8 @@ class LineKeeper {
   // The explanation of the last failure to open or of the loss ("cause:
   // ..."), while closed.
   const std::string& Cause() const { return m_cause; }
+  // Its code (CauseCodeOf the line's cause).
+  int CauseCode() const { return m_causeCode; }
 
  private:
   SerialPort& m_line;
@@ -61,5 +63,6 @@ class LineKeeper {
   Clock::time_point m_nextAttempt{};
   Clock::time_point m_lostAt{};
   std::string m_cause;
+  int m_causeCode = 0;
   ChangeHandler m_onChange;
 };

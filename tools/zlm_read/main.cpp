@@ -19,8 +19,9 @@
 
 namespace {
 
-// Where the readings go: the broker, and the terminal unless they go to a
-// broker alone. Nothing, with error set, when a broker cannot be used.
+// Where the readings go: the broker, the Modbus TCP server, and the terminal
+// unless they go to those alone. Nothing, with error set, when a broker or
+// the server cannot be used.
 std::vector<std::unique_ptr<ReadingSink>> MakeSinks(const ReadOptions& options,
                                                     [[maybe_unused]] std::string& error) {
   std::vector<std::unique_ptr<ReadingSink>> sinks;
@@ -28,6 +29,14 @@ std::vector<std::unique_ptr<ReadingSink>> MakeSinks(const ReadOptions& options,
   if (!options.mqtt.url.empty()) {
     std::unique_ptr<ReadingSink> sink =
         MakeMqttSink(options.mqtt, options.port, options.addresses, stderr, error);
+    if (!sink) return {};
+    sinks.push_back(std::move(sink));
+  }
+#endif
+#ifdef ZLM_WITH_MODBUS
+  if (!options.modbus.listen.empty()) {
+    std::unique_ptr<ReadingSink> sink =
+        MakeModbusSink(options.modbus, options.addresses, stderr, error);
     if (!sink) return {};
     sinks.push_back(std::move(sink));
   }

@@ -25,8 +25,12 @@ std::string Help() {
          "2 bad command line; 3 \"Incorrect Adres ZLM\" (address not 0..31 or 255);\n"
          "4 \"No free COM ports\" (the port does not exist, is no serial device, or is in use).\n"
          "After a failure message one more line, \"cause: ...\" or \"hint: ...\", says why.\n"
-         "--scan asks addresses 0..31 once each and exits 0 when a meter answered, 1 when none.\n" +
-         std::string(kStopHelp) + " ends after the meter in progress, with the exit code so far.";
+         "--scan asks addresses 0..31 once each and exits 0 when a meter answered, 1 when none.\n"
+#ifndef ZLM_WITH_MODBUS
+         "This build has no Modbus TCP server (--modbus-tcp): libmodbus is not available "
+         "to it.\n"
+#endif
+         + std::string(kStopHelp) + " ends after the meter in progress, with the exit code so far.";
 }
 
 OutputFormat FormatOf(const std::string& name) {
@@ -94,6 +98,10 @@ ParsedOptions ParseOptions(int argc, const char* const* argv, std::ostream& out,
 #ifdef ZLM_WITH_MQTT
   AddMqttOptions(app, options.mqtt);
   app.get_option("--mqtt")->excludes(scanOption);
+#endif
+#ifdef ZLM_WITH_MODBUS
+  AddModbusOptions(app, options.modbus);
+  app.get_option("--modbus-tcp")->excludes(scanOption);
 #endif
   try {
     app.parse(argc, argv);

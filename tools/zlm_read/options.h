@@ -11,6 +11,9 @@
 #ifdef ZLM_WITH_MQTT
 #include "tools/zlm_read/mqtt_sink.h"
 #endif
+#ifdef ZLM_WITH_MODBUS
+#include "tools/zlm_read/modbus_server.h"
+#endif
 
 // zlm-read's exit codes, documented in --help.
 enum ExitCode : int { kExitOk, kExitReadFailed, kExitUsage, kExitBadAddress, kExitNoPort };
@@ -27,6 +30,9 @@ struct ReadOptions {
   int slowAfter = 3;      // failures in a row before a meter is asked less often; 0: never
 #ifdef ZLM_WITH_MQTT
   MqttOptions mqtt;
+#endif
+#ifdef ZLM_WITH_MODBUS
+  ModbusOptions modbus;
 #endif
 };
 

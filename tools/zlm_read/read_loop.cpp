@@ -47,7 +47,8 @@ int RunReadLoop(LineKeeper& keeper, const std::string& port, const std::vector<i
                                  kMsgNoFreePort,
                                  keeper.Cause(),
                                  true,
-                                 lastGoodOf(*first)};
+                                 lastGoodOf(*first),
+                                 keeper.CauseCode()};
       for (const auto& sink : sinks) sink->Failed(failure);
     }
   };
@@ -73,14 +74,16 @@ int RunReadLoop(LineKeeper& keeper, const std::string& port, const std::vector<i
           continue;
         }
         exitCode = kExitReadFailed;
-        const MeterFailure failure{
-            time,
-            port,
-            address,
-            result.error,
-            ExplainFailedRead(line, h, result.failedReceived, result.failedExchange, port),
-            false,
-            lastGoodOf(address)};
+        FailedReadExplanation explained =
+            ExplainFailedRead(line, h, result.failedReceived, result.failedExchange, port);
+        const MeterFailure failure{time,
+                                   port,
+                                   address,
+                                   result.error,
+                                   std::move(explained.text),
+                                   false,
+                                   lastGoodOf(address),
+                                   explained.code};
         for (const auto& sink : sinks) sink->Failed(failure);
         // The port's loss is no fault of the meters; the rest wait for it.
         if (keeper.CheckLost(Clock::now())) {

@@ -31,6 +31,8 @@ struct MeterFailure {
   bool lineDown = false;
   // When the meter last read fine in this run; nothing when it never did.
   std::optional<std::chrono::system_clock::time_point> lastGood = std::nullopt;
+  // The cause as a number (ReadCause, or the line's cause); 0 when none.
+  int causeCode = 0;
 };
 
 // How fresh a meter's value is, as every machine-readable output says it:

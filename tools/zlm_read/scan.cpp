@@ -25,7 +25,7 @@ int RunScan(SerialPort& line, HANDLE h, const std::string& portName, OutputForma
   if (!rows.empty() && !rows.back().sent) {
     // The line refused a setting or a byte: nothing was asked at all.
     std::fprintf(stderr, "%s\n", rows.back().error);
-    PrintExplanation(ExplainFailedRead(line, h, {}, {.error = rows.back().error}, portName));
+    PrintExplanation(ExplainFailedRead(line, h, {}, {.error = rows.back().error}, portName).text);
     return 1;
   }
   std::fputs(FormatScan(format, rows).c_str(), stdout);
