@@ -16,8 +16,10 @@ bool LineKeeper::Open() {
   m_handle = m_line.CreateFile(DevicePathOf(m_port));
   if (!IsOpen()) {
     m_cause = ExplainCause(m_line.LastCause(), m_port);
+    ++m_openFailures;
     return false;
   }
+  ++m_opens;
   ApplyBaseline(m_line, m_handle);
   m_cause.clear();
   return true;
@@ -31,6 +33,7 @@ bool LineKeeper::CheckLost(Clock::time_point now) {
   m_retry = kFirstRetry;
   m_nextAttempt = now + m_retry;
   m_lostAt = now;
+  ++m_losses;
   m_onChange(false, m_port + " lost; opening it again in 1 s, then less often, up to every " +
                         std::to_string(kLastRetry.count()) + " s (" + m_cause + ")");
   return true;

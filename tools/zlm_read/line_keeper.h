@@ -1,6 +1,8 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -53,6 +55,15 @@ class LineKeeper {
   // ..."), while closed.
   const std::string& Cause() const { return m_cause; }
 
+  // How often the port was opened, could not be opened, and was lost since
+  // the start; safe to read from any thread.
+  struct Counts {
+    std::uint64_t opens = 0;
+    std::uint64_t openFailures = 0;
+    std::uint64_t losses = 0;
+  };
+  Counts CountsSoFar() const { return {m_opens.load(), m_openFailures.load(), m_losses.load()}; }
+
  private:
   SerialPort& m_line;
   const std::string m_port;
@@ -62,4 +73,7 @@ class LineKeeper {
   Clock::time_point m_lostAt{};
   std::string m_cause;
   ChangeHandler m_onChange;
+  std::atomic<std::uint64_t> m_opens{0};
+  std::atomic<std::uint64_t> m_openFailures{0};
+  std::atomic<std::uint64_t> m_losses{0};
 };

@@ -1,6 +1,9 @@
 #include "tools/zlm_read/options.h"
 
 #include <CLI/CLI.hpp>
+#include <cctype>
+#include <fstream>
+#include <string_view>
 
 #include "meter/link_format.h"
 #include "meter/read_exchange.h"
@@ -26,7 +29,17 @@ std::string Help() {
          "4 \"No free COM ports\" (the port does not exist, is no serial device, or is in use).\n"
          "After a failure message one more line, \"cause: ...\" or \"hint: ...\", says why.\n"
          "--scan asks addresses 0..31 once each and exits 0 when a meter answered, 1 when none.\n" +
-         std::string(kStopHelp) + " ends after the meter in progress, with the exit code so far.";
+         std::string(kStopHelp) +
+         " ends after the meter in progress, with the exit code so far.\n" +
+         "--config FILE takes the options from a file, one a line: port = \"COM3\",\n"
+         "address = [1, 3], interval = 10, ha-discovery = true; the command line overrides it." +
+#ifndef ZLM_WITH_METRICS
+         "\nThis build has no --metrics (no HTTP server library for this platform)." +
+#endif
+#ifndef ZLM_WITH_SYSTEMD
+         "\nThis build does not report to systemd (no libsystemd for this platform)." +
+#endif
+         std::string();
 }
 
 OutputFormat FormatOf(const std::string& name) {
@@ -41,6 +54,42 @@ ParsedOptions Exit(std::ostream& err, const std::string& message, int code) {
   return {std::nullopt, code};
 }
 
+// Whether text holds name as a whole option name (after a space or a dash,
+// not followed by more of a name).
+bool Names(const std::string& text, const std::string& name) {
+  const auto namePart = [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_';
+  };
+  for (std::size_t at = text.find(name); at != std::string::npos; at = text.find(name, at + 1)) {
+    const std::size_t end = at + name.size();
+    const bool before = at == 0 || text[at - 1] == ' ' || text[at - 1] == '-';
+    if (before && (end == text.size() || !namePart(text[end]))) return true;
+  }
+  return false;
+}
+
+// "FILE:LINE: " for the line of the configuration file whose option the
+// message is about; empty when none is (the option came from the command
+// line, or the message names no option).
+std::string WhereInFile(const std::string& file, const std::string& message, int argc,
+                        const char* const* argv) {
+  std::ifstream in(file);
+  int number = 0;
+  for (std::string line; std::getline(in, line);) {
+    ++number;
+    const std::size_t first = line.find_first_not_of(" \t");
+    if (first == std::string::npos || line[first] == '#' || line[first] == ';') continue;
+    std::string key = line.substr(first, line.find('=', first) - first);
+    key.erase(key.find_last_not_of(" \t\r") + 1);
+    if (key.empty() || !Names(message, key)) continue;
+    for (int i = 1; i < argc; ++i) {
+      if (std::string(argv[i]).starts_with("--" + key)) return {};
+    }
+    return file + ":" + std::to_string(number) + ": ";
+  }
+  return {};
+}
+
 }  // namespace
 
 ParsedOptions ParseOptions(int argc, const char* const* argv, std::ostream& out,
@@ -52,6 +101,10 @@ ParsedOptions ParseOptions(int argc, const char* const* argv, std::ostream& out,
   std::string format = "table";
 
   CLI::App app{Help(), "zlm-read"};
+  app.set_config("--config", "", "Read options from FILE (name = value, one a line; see above)")
+      ->type_name("FILE");
+  // A name that is no option is a mistake, not something to pass over.
+  app.allow_config_extras(CLI::config_extras_mode::error);
   UseToolConventions(app,
                      "zlm-read --port COM3 --address 255\n"
                      "zlm-read --port COM3 --address 1,3,7 --interval 10 --format csv\n"
@@ -95,13 +148,34 @@ ParsedOptions ParseOptions(int argc, const char* const* argv, std::ostream& out,
   AddMqttOptions(app, options.mqtt);
   app.get_option("--mqtt")->excludes(scanOption);
 #endif
+#ifdef ZLM_WITH_METRICS
+  app.add_option_function<std::string>(
+         "--metrics",
+         [&options](const std::string& text) {
+           std::string error;
+           options.metrics = ParseMetricsAddress(text, error);
+           if (!options.metrics) throw CLI::ValidationError("--metrics", error);
+         },
+         "Serve Prometheus metrics at http://[HOST:]PORT/metrics (HOST 127.0.0.1 unless given; "
+         "0.0.0.0 or [::] for every interface)")
+      ->type_name("HOST:PORT|PORT")
+      ->excludes(scanOption);
+#endif
   try {
     app.parse(argc, argv);
     if (!options.scan && addressOption->count() == 0) {
       throw CLI::RequiredError("--address or --scan");
     }
   } catch (const CLI::ParseError& e) {
-    return {std::nullopt, app.exit(e, out, err) == 0 ? kExitOk : kExitUsage};
+    const std::string file =
+        app.get_config_ptr()->count() > 0 ? app.get_config_ptr()->as<std::string>() : std::string();
+    const std::string where = file.empty() ? "" : WhereInFile(file, e.what(), argc, argv);
+    if (where.empty()) return {std::nullopt, app.exit(e, out, err) == 0 ? kExitOk : kExitUsage};
+    // CLI11 does not say which line of the file it could not use.
+    std::string what = e.what();
+    constexpr std::string_view kExtras = "INI was not able to parse ";
+    if (what.starts_with(kExtras)) what = what.substr(kExtras.size()) + ": no such option";
+    return Exit(err, "zlm-read: " + where + what, kExitUsage);
   }
   const AddressList addresses = ParseAddressList(addressTexts);
   if (!addresses.error.empty()) return Exit(err, "--address: " + addresses.error, kExitUsage);
