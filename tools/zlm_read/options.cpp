@@ -49,21 +49,26 @@ OutputFormat FormatOf(const std::string& name) {
                             : OutputFormat::kTable;
 }
 
+// How CLI11 reports a name in the file that is no option.
+const std::string kUnknownInFile = "INI was not able to parse ";
+
 ParsedOptions Exit(std::ostream& err, const std::string& message, int code) {
   err << message << '\n';
   return {std::nullopt, code};
 }
 
-// Whether text holds name as a whole option name (after a space or a dash,
-// not followed by more of a name).
-bool Names(const std::string& text, const std::string& name) {
-  const auto namePart = [](char c) {
-    return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_';
-  };
-  for (std::size_t at = text.find(name); at != std::string::npos; at = text.find(name, at + 1)) {
-    const std::size_t end = at + name.size();
-    const bool before = at == 0 || text[at - 1] == ' ' || text[at - 1] == '-';
-    if (before && (end == text.size() || !namePart(text[end]))) return true;
+// Whether the message is about the option called name: it names --name
+// (not followed by more of a name), or it is CLI11's word for an unknown one.
+bool IsAbout(const std::string& message, const std::string& name) {
+  if (message == kUnknownInFile + name) return true;
+  const std::string option = "--" + name;
+  for (std::size_t at = message.find(option); at != std::string::npos;
+       at = message.find(option, at + 1)) {
+    const std::size_t end = at + option.size();
+    if (end == message.size() || !(std::isalnum(static_cast<unsigned char>(message[end])) ||
+                                   message[end] == '-' || message[end] == '_')) {
+      return true;
+    }
   }
   return false;
 }
@@ -81,7 +86,7 @@ std::string WhereInFile(const std::string& file, const std::string& message, int
     if (first == std::string::npos || line[first] == '#' || line[first] == ';') continue;
     std::string key = line.substr(first, line.find('=', first) - first);
     key.erase(key.find_last_not_of(" \t\r") + 1);
-    if (key.empty() || !Names(message, key)) continue;
+    if (key.empty() || !IsAbout(message, key)) continue;
     for (int i = 1; i < argc; ++i) {
       if (std::string(argv[i]).starts_with("--" + key)) return {};
     }
@@ -173,8 +178,8 @@ ParsedOptions ParseOptions(int argc, const char* const* argv, std::ostream& out,
     if (where.empty()) return {std::nullopt, app.exit(e, out, err) == 0 ? kExitOk : kExitUsage};
     // CLI11 does not say which line of the file it could not use.
     std::string what = e.what();
-    constexpr std::string_view kExtras = "INI was not able to parse ";
-    if (what.starts_with(kExtras)) what = what.substr(kExtras.size()) + ": no such option";
+    if (what.starts_with(kUnknownInFile))
+      what = what.substr(kUnknownInFile.size()) + ": no such option";
     return Exit(err, "zlm-read: " + where + what, kExitUsage);
   }
   const AddressList addresses = ParseAddressList(addressTexts);

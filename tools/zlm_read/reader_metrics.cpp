@@ -89,7 +89,10 @@ void ReaderMetrics::Read(const MeterCycle& cycle) {
   Meter& meter = MeterAt(cycle.address);
   ++meter.good;
   meter.up = true;
-  meter.lastGood = std::chrono::duration<double>(cycle.time.time_since_epoch()).count();
+  // Milliseconds, the precision of every other output's timestamps.
+  const auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(cycle.time.time_since_epoch());
+  meter.lastGood = static_cast<double>(ms.count()) / 1000;
   Observe(meter, cycle.timing);
 }
 
