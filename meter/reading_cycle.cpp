@@ -1,5 +1,6 @@
 #include "meter/reading_cycle.h"
 
+#include <chrono>
 #include <cstdio>
 
 #include "meter/link_format.h"
@@ -15,7 +16,10 @@ std::optional<std::size_t> RowOf(int32_t code) {
 CycleResult ReadAllParameters(SerialPort& port, HANDLE h, int32_t address) {
   CycleResult result;
   for (const ParameterInfo& parameter : kParameters) {
+    const auto start = std::chrono::steady_clock::now();
     const ReceiveResult received = SendRequest(port, h, address, parameter.code);
+    result.exchangeSeconds.push_back(
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     const ExchangeResult exchange = DecodeAnswer(received);
     if (exchange.error) {
       result.error = exchange.error;

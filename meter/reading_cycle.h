@@ -63,6 +63,8 @@ struct CycleResult {
   // The failing exchange as it went, for telling why it failed.
   ReceiveResult failedReceived;
   ExchangeResult failedExchange;
+  // How long each exchange took, in seconds, the failing one included.
+  std::vector<double> exchangeSeconds;
 };
 
 // One cycle without a window: every parameter in order with the exchange,

@@ -18,8 +18,10 @@ bool LineKeeper::Open() {
   if (!IsOpen()) {
     m_cause = ExplainCause(m_line.LastCause(), m_port);
     m_causeCode = CauseCodeOf(m_line.LastCause().kind);
+    ++m_openFailures;
     return false;
   }
+  ++m_opens;
   ApplyBaseline(m_line, m_handle);
   m_cause.clear();
   m_causeCode = 0;
@@ -35,6 +37,7 @@ bool LineKeeper::CheckLost(Clock::time_point now) {
   m_retry = kFirstRetry;
   m_nextAttempt = now + m_retry;
   m_lostAt = now;
+  ++m_losses;
   m_onChange(false, m_port + " lost; opening it again in 1 s, then less often, up to every " +
                         std::to_string(kLastRetry.count()) + " s (" + m_cause + ")");
   return true;

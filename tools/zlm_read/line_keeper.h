@@ -1,6 +1,8 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -55,6 +57,15 @@ class LineKeeper {
   // Its code (CauseCodeOf the line's cause).
   int CauseCode() const { return m_causeCode; }
 
+  // How often the port was opened, could not be opened, and was lost since
+  // the start; safe to read from any thread.
+  struct Counts {
+    std::uint64_t opens = 0;
+    std::uint64_t openFailures = 0;
+    std::uint64_t losses = 0;
+  };
+  Counts CountsSoFar() const { return {m_opens.load(), m_openFailures.load(), m_losses.load()}; }
+
  private:
   SerialPort& m_line;
   const std::string m_port;
@@ -65,4 +76,7 @@ class LineKeeper {
   std::string m_cause;
   int m_causeCode = 0;
   ChangeHandler m_onChange;
+  std::atomic<std::uint64_t> m_opens{0};
+  std::atomic<std::uint64_t> m_openFailures{0};
+  std::atomic<std::uint64_t> m_losses{0};
 };

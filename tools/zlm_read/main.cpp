@@ -16,6 +16,14 @@
 #include "tools/zlm_read/print_sink.h"
 #include "tools/zlm_read/read_loop.h"
 #include "tools/zlm_read/scan.h"
+#ifdef ZLM_WITH_METRICS
+#include "tools/command_line/command_line.h"
+#include "tools/zlm_read/metrics_server.h"
+#include "tools/zlm_read/reader_metrics.h"
+#endif
+#ifdef ZLM_WITH_SYSTEMD
+#include "tools/zlm_read/service_notifier.h"
+#endif
 
 namespace {
 
@@ -87,9 +95,46 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return kExitUsage;
   }
-  int exitCode = RunReadLoop(
-      keeper, options.port, options.addresses, options.schedule, options.slowAfter, sinks,
-      {[&stop](auto until) { return stop.WaitUntil(until); }, [&stop] { return stop.Pending(); }});
+#ifdef ZLM_WITH_METRICS
+  // Declared after the sinks, so it stops serving before they go.
+  std::unique_ptr<MetricsServer> server;
+  if (options.metrics) {
+    auto metrics = std::make_unique<ReaderMetrics>(options.port, options.addresses, kToolVersion);
+    metrics->WatchLine([&keeper] { return keeper.CountsSoFar(); });
+    for (const auto& sink : sinks) {
+      if (sink->Delivery()) metrics->WatchDelivery(sink.get());
+    }
+    server = MetricsServer::Start(
+        *options.metrics, [m = metrics.get()] { return m->Text(); }, error);
+    if (!server) {
+      std::fprintf(stderr, "zlm-read: --metrics: %s\n", error.c_str());
+      return kExitUsage;
+    }
+    std::fprintf(stderr, "zlm-read: metrics at http://%s/metrics\n", server->Where().c_str());
+    std::fflush(stderr);
+    sinks.push_back(std::move(metrics));
+  }
+#endif
+  // The wait for the next cycle, broken up to tell systemd's watchdog that
+  // the loop is alive.
+  LoopStop loopStop{[&stop](auto until) { return stop.WaitUntil(until); },
+                    [&stop] { return stop.Pending(); }};
+#ifdef ZLM_WITH_SYSTEMD
+  auto notifier = std::make_unique<ServiceNotifier>(options.port);
+  if (const auto every = notifier->AliveEvery(); every.count() > 0) {
+    loopStop.waitUntil = [&stop, every, n = notifier.get()](auto until) {
+      for (;;) {
+        const auto next = std::min(until, std::chrono::steady_clock::now() + every);
+        if (stop.WaitUntil(next)) return true;
+        n->Alive();
+        if (next == until) return false;
+      }
+    };
+  }
+  sinks.push_back(std::move(notifier));
+#endif
+  int exitCode = RunReadLoop(keeper, options.port, options.addresses, options.schedule,
+                             options.slowAfter, sinks, loopStop);
   // The broker hears "offline" after the last reading. A reading that did
   // not reach it fails a run of a given length.
   for (const auto& sink : sinks) {

@@ -94,6 +94,11 @@ std::uint64_t MqttPublisher::Undelivered() {
   return m_queue.Size() + m_queue.Dropped() + m_denied;
 }
 
+DeliveryStats MqttPublisher::Stats() {
+  std::lock_guard lock(m_mutex);
+  return {m_connected.load(), m_queue.Size(), m_queue.Dropped(), m_denied};
+}
+
 bool MqttPublisher::Problem(const std::string& text) {
   if (text == m_problem) return false;
   m_problem = text;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include "tools/zlm_read/bounded_queue.h"
 #include "tools/zlm_read/mqtt_messages.h"
 #include "tools/zlm_read/mqtt_url.h"
+#include "tools/zlm_read/reading_sink.h"
 
 struct mosquitto;
 struct mqtt5__property;
@@ -56,6 +58,8 @@ class MqttPublisher {
   // After Stop: the messages that never reached the broker (left in the
   // queue, dropped from it, denied by the broker, refused by libmosquitto).
   std::uint64_t Undelivered();
+  // The connection's state and the queue's, from any thread.
+  DeliveryStats Stats();
 
  private:
   struct Pending {
@@ -102,8 +106,8 @@ class MqttPublisher {
   bool m_stopping = false;
 
   // The publishing thread's own.
-  bool m_connected = false;
-  bool m_oldProtocol = false;  // the broker knows no MQTT v5
+  std::atomic<bool> m_connected = false;  // read by Stats
+  bool m_oldProtocol = false;             // the broker knows no MQTT v5
   std::string m_refusal;
   std::string m_endReason;  // why the broker ended the connection
   std::string m_problem;    // the problem logged last; empty once connected

@@ -50,6 +50,7 @@ class MqttSink final : public ReadingSink {
     m_publisher.Stop();
     return m_publisher.Undelivered() == 0;
   }
+  std::optional<DeliveryStats> Delivery() const override { return m_publisher.Stats(); }
 
  private:
   struct Meter {
@@ -58,7 +59,7 @@ class MqttSink final : public ReadingSink {
   };
 
   MqttTopics m_topics;
-  MqttPublisher m_publisher;
+  mutable MqttPublisher m_publisher;  // Stats locks it
   std::map<int, Meter> m_meters;
 };
 

@@ -1,6 +1,9 @@
 #include "tools/zlm_read/options.h"
 
 #include <CLI/CLI.hpp>
+#include <cctype>
+#include <fstream>
+#include <string_view>
 
 #include "meter/link_format.h"
 #include "meter/read_exchange.h"
@@ -25,12 +28,21 @@ std::string Help() {
          "2 bad command line; 3 \"Incorrect Adres ZLM\" (address not 0..31 or 255);\n"
          "4 \"No free COM ports\" (the port does not exist, is no serial device, or is in use).\n"
          "After a failure message one more line, \"cause: ...\" or \"hint: ...\", says why.\n"
-         "--scan asks addresses 0..31 once each and exits 0 when a meter answered, 1 when none.\n"
+         "--scan asks addresses 0..31 once each and exits 0 when a meter answered, 1 when none.\n" +
+         std::string(kStopHelp) +
+         " ends after the meter in progress, with the exit code so far.\n" +
+         "--config FILE takes the options from a file, one a line: port = \"COM3\",\n"
+         "address = [1, 3], interval = 10, ha-discovery = true; the command line overrides it." +
 #ifndef ZLM_WITH_MODBUS
-         "This build has no Modbus TCP server (--modbus-tcp): libmodbus is not available "
-         "to it.\n"
+         "\nThis build has no Modbus TCP server (--modbus-tcp): libmodbus is not available to it." +
 #endif
-         + std::string(kStopHelp) + " ends after the meter in progress, with the exit code so far.";
+#ifndef ZLM_WITH_METRICS
+         "\nThis build has no --metrics (no HTTP server library for this platform)." +
+#endif
+#ifndef ZLM_WITH_SYSTEMD
+         "\nThis build does not report to systemd (no libsystemd for this platform)." +
+#endif
+         std::string();
 }
 
 OutputFormat FormatOf(const std::string& name) {
@@ -40,9 +52,50 @@ OutputFormat FormatOf(const std::string& name) {
                             : OutputFormat::kTable;
 }
 
+// How CLI11 reports a name in the file that is no option.
+const std::string kUnknownInFile = "INI was not able to parse ";
+
 ParsedOptions Exit(std::ostream& err, const std::string& message, int code) {
   err << message << '\n';
   return {std::nullopt, code};
+}
+
+// Whether the message is about the option called name: it names --name
+// (not followed by more of a name), or it is CLI11's word for an unknown one.
+bool IsAbout(const std::string& message, const std::string& name) {
+  if (message == kUnknownInFile + name) return true;
+  const std::string option = "--" + name;
+  for (std::size_t at = message.find(option); at != std::string::npos;
+       at = message.find(option, at + 1)) {
+    const std::size_t end = at + option.size();
+    if (end == message.size() || !(std::isalnum(static_cast<unsigned char>(message[end])) ||
+                                   message[end] == '-' || message[end] == '_')) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// "FILE:LINE: " for the line of the configuration file whose option the
+// message is about; empty when none is (the option came from the command
+// line, or the message names no option).
+std::string WhereInFile(const std::string& file, const std::string& message, int argc,
+                        const char* const* argv) {
+  std::ifstream in(file);
+  int number = 0;
+  for (std::string line; std::getline(in, line);) {
+    ++number;
+    const std::size_t first = line.find_first_not_of(" \t");
+    if (first == std::string::npos || line[first] == '#' || line[first] == ';') continue;
+    std::string key = line.substr(first, line.find('=', first) - first);
+    key.erase(key.find_last_not_of(" \t\r") + 1);
+    if (key.empty() || !IsAbout(message, key)) continue;
+    for (int i = 1; i < argc; ++i) {
+      if (std::string(argv[i]).starts_with("--" + key)) return {};
+    }
+    return file + ":" + std::to_string(number) + ": ";
+  }
+  return {};
 }
 
 }  // namespace
@@ -56,6 +109,10 @@ ParsedOptions ParseOptions(int argc, const char* const* argv, std::ostream& out,
   std::string format = "table";
 
   CLI::App app{Help(), "zlm-read"};
+  app.set_config("--config", "", "Read options from FILE (name = value, one a line; see above)")
+      ->type_name("FILE");
+  // A name that is no option is a mistake, not something to pass over.
+  app.allow_config_extras(CLI::config_extras_mode::error);
   UseToolConventions(app,
                      "zlm-read --port COM3 --address 255\n"
                      "zlm-read --port COM3 --address 1,3,7 --interval 10 --format csv\n"
@@ -103,13 +160,34 @@ ParsedOptions ParseOptions(int argc, const char* const* argv, std::ostream& out,
   AddModbusOptions(app, options.modbus);
   app.get_option("--modbus-tcp")->excludes(scanOption);
 #endif
+#ifdef ZLM_WITH_METRICS
+  app.add_option_function<std::string>(
+         "--metrics",
+         [&options](const std::string& text) {
+           std::string error;
+           options.metrics = ParseMetricsAddress(text, error);
+           if (!options.metrics) throw CLI::ValidationError("--metrics", error);
+         },
+         "Serve Prometheus metrics at http://[HOST:]PORT/metrics (HOST 127.0.0.1 unless given; "
+         "0.0.0.0 or [::] for every interface)")
+      ->type_name("HOST:PORT|PORT")
+      ->excludes(scanOption);
+#endif
   try {
     app.parse(argc, argv);
     if (!options.scan && addressOption->count() == 0) {
       throw CLI::RequiredError("--address or --scan");
     }
   } catch (const CLI::ParseError& e) {
-    return {std::nullopt, app.exit(e, out, err) == 0 ? kExitOk : kExitUsage};
+    const std::string file =
+        app.get_config_ptr()->count() > 0 ? app.get_config_ptr()->as<std::string>() : std::string();
+    const std::string where = file.empty() ? "" : WhereInFile(file, e.what(), argc, argv);
+    if (where.empty()) return {std::nullopt, app.exit(e, out, err) == 0 ? kExitOk : kExitUsage};
+    // CLI11 does not say which line of the file it could not use.
+    std::string what = e.what();
+    if (what.starts_with(kUnknownInFile))
+      what = what.substr(kUnknownInFile.size()) + ": no such option";
+    return Exit(err, "zlm-read: " + where + what, kExitUsage);
   }
   const AddressList addresses = ParseAddressList(addressTexts);
   if (!addresses.error.empty()) return Exit(err, "--address: " + addresses.error, kExitUsage);

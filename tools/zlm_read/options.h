@@ -14,6 +14,9 @@
 #ifdef ZLM_WITH_MODBUS
 #include "tools/zlm_read/modbus_server.h"
 #endif
+#ifdef ZLM_WITH_METRICS
+#include "tools/zlm_read/metrics_server.h"
+#endif
 
 // zlm-read's exit codes, documented in --help.
 enum ExitCode : int { kExitOk, kExitReadFailed, kExitUsage, kExitBadAddress, kExitNoPort };
@@ -34,11 +37,17 @@ struct ReadOptions {
 #ifdef ZLM_WITH_MODBUS
   ModbusOptions modbus;
 #endif
+#ifdef ZLM_WITH_METRICS
+  std::optional<MetricsAddress> metrics;  // --metrics
+#endif
 };
 
 // Either the options to run with, or the exit code to end with at once
-// (help, version, a bad command line, an address no meter can have): what
-// CLI11 prints goes to out and err, and our own messages to err.
+// (help, version, a bad command line or configuration file, an address no
+// meter can have): what CLI11 prints goes to out and err, and our own
+// messages to err. Options may also come from the file named by --config
+// (CLI11 reads it: "name = value", one a line); the command line overrides
+// it.
 struct ParsedOptions {
   std::optional<ReadOptions> options;
   int exitCode = kExitOk;

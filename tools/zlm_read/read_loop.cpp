@@ -65,11 +65,15 @@ int RunReadLoop(LineKeeper& keeper, const std::string& port, const std::vector<i
         if (at != order.begin() && stop.pending()) break;
         const auto time = std::chrono::system_clock::now();
         const HANDLE h = keeper.Handle();
+        const auto began = Clock::now();
         CycleResult result = ReadAllParameters(line, h, address);
+        CycleTiming timing{std::chrono::duration<double>(Clock::now() - began).count(),
+                           std::move(result.exchangeSeconds)};
         if (!result.error) {
           Note(pacing.Answered(address, pass));
           lastGood[address] = time;
-          const MeterCycle reading{time, port, address, std::move(result.readings)};
+          const MeterCycle reading{time, port, address, std::move(result.readings),
+                                   std::move(timing)};
           for (const auto& sink : sinks) sink->Read(reading);
           continue;
         }
@@ -83,7 +87,8 @@ int RunReadLoop(LineKeeper& keeper, const std::string& port, const std::vector<i
                                    std::move(explained.text),
                                    false,
                                    lastGoodOf(address),
-                                   explained.code};
+                                   explained.code,
+                                   std::move(timing)};
         for (const auto& sink : sinks) sink->Failed(failure);
         // The port's loss is no fault of the meters; the rest wait for it.
         if (keeper.CheckLost(Clock::now())) {

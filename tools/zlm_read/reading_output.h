@@ -10,12 +10,19 @@
 // How zlm-read prints one cycle.
 enum class OutputFormat { kTable, kCsv, kJson, kInflux };
 
+// How long a meter's cycle took, and each exchange in it, in seconds.
+struct CycleTiming {
+  double seconds = 0;
+  std::vector<double> exchangeSeconds;
+};
+
 // One cycle of one meter: when it was read, where, and what.
 struct MeterCycle {
   std::chrono::system_clock::time_point time;
   std::string port;  // as the user named it
   int address = 0;
   std::vector<Reading> readings;  // in the order of the reading cycle
+  CycleTiming timing = {};
 };
 
 // A failed cycle of one meter.
@@ -33,6 +40,7 @@ struct MeterFailure {
   std::optional<std::chrono::system_clock::time_point> lastGood = std::nullopt;
   // The cause as a number (ReadCause, or the line's cause); 0 when none.
   int causeCode = 0;
+  CycleTiming timing = {};  // nothing when the meter was not asked
 };
 
 // How fresh a meter's value is, as every machine-readable output says it:
