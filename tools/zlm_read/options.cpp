@@ -187,6 +187,11 @@ ParsedOptions ParseOptions(int argc, const char* const* argv, std::ostream& out,
     std::string what = e.what();
     if (what.starts_with(kUnknownInFile))
       what = what.substr(kUnknownInFile.size()) + ": no such option";
+    // The service's options file of old was an environment file.
+    if (what.starts_with("ZLM_READ_OPTIONS:"))
+      what +=
+          " (the older form, the whole command line: it belongs in an environment file, "
+          "NAME.env beside NAME.conf)";
     return Exit(err, "zlm-read: " + where + what, kExitUsage);
   }
   const AddressList addresses = ParseAddressList(addressTexts);

@@ -179,7 +179,8 @@ TEST_F(ConfigFile, AMistakeIsNamedWithItsLine) {
       {"ZLM_READ_OPTIONS=--port COM7 --address 1\n",
        {},
        kExitUsage,
-       ":1: ZLM_READ_OPTIONS: no such option"},
+       ":1: ZLM_READ_OPTIONS: no such option (the older form, the whole command line: it "
+       "belongs in an environment file, NAME.env beside NAME.conf)"},
       {"address = 1\n", {}, kExitUsage, "--port is required"},
       // A bad value on the command line is not the file's.
       {"port = \"COM7\"\ninterval = 5\n",
