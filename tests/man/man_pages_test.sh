@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Renders the built manual pages as man does and checks what the build put
-# into them: groff has nothing to warn about, and the section SERIAL PORTS
+# into them: groff has nothing to warn about; the section SERIAL PORTS
 # carries each "##" section of the serial ports guide as a subsection, all
-# but the Windows one, with no Markdown or link target left over.
+# but the Windows one, with no Markdown or link target left over; the exit
+# codes are listed once, under EXIT STATUS, whatever --help says of them.
 #
 # Usage: man_pages_test.sh GUIDE PAGE...
 set -uo pipefail
@@ -26,6 +27,13 @@ section_of() {
   awk -v want="$1" '$0 == want { on = 1; next } /^[A-Z]/ { on = 0 } on' <<<"$2"
 }
 
+# Each page's exit codes, in the order EXIT STATUS lists them.
+declare -A exit_codes=(
+  [zlm-read.1]="0 1 2 3 4"
+  [zlm-meter-sim.1]="0 1 2"
+  [zlm-reader.1]="0 1"
+)
+
 mapfile -t headings < <(sed -n 's/^## //p' "$guide")
 ((${#headings[@]} > 1)) || fail "$guide: too few sections to check"
 
@@ -35,7 +43,14 @@ for page in "$@"; do
   warnings=$(LC_ALL=C.UTF-8 groff -k -man -Tutf8 -ww -z "$page" 2>&1)
   [[ -z "$warnings" ]] || fail "$name: groff warns: $warnings"
 
-  ports=$(section_of "SERIAL PORTS" "$(render "$page")")
+  text=$(render "$page")
+
+  codes=$(section_of "EXIT STATUS" "$text" | awk '/^       [0-9]+ / { printf "%s%s", sep, $1; sep = " " }')
+  [[ "$codes" == "${exit_codes[$name]-}" ]] ||
+    fail "$name: EXIT STATUS lists \"$codes\", not \"${exit_codes[$name]-}\""
+  ! grep -qi "exit codes:" <<<"$text" || fail "$name: the exit codes are listed outside EXIT STATUS"
+
+  ports=$(section_of "SERIAL PORTS" "$text")
   [[ -n "$ports" ]] || { fail "$name: no section SERIAL PORTS"; continue; }
   for heading in "${headings[@]}"; do
     grep -qxF "   $heading" <<<"$ports" && found=yes || found=no
