@@ -22,13 +22,9 @@ std::string Help() {
          "the others are read on (see --slow-after). A cycle whose start has passed (the\n"
          "reader was stopped, or a cycle took longer) is skipped, not caught up. When the\n"
          "port's device goes away (unplugged, hung up), the port is opened again by its\n"
-         "name after 1 s, then twice as long each time, up to every 60 s.\n\n"
-         "Exit codes: 0 every reading succeeded; 1 a reading failed (its message on stderr: e.g.\n"
-         "\"No answer from ZLM\", \"SetCommState M1 error\", \"Error reading (mnogitel>8)\");\n"
-         "2 bad command line; 3 \"Incorrect Adres ZLM\" (address not 0..31 or 255);\n"
-         "4 \"No free COM ports\" (the port does not exist, is no serial device, or is in use).\n"
-         "After a failure message one more line, \"cause: ...\" or \"hint: ...\", says why.\n"
-         "--scan asks addresses 0..31 once each and exits 0 when a meter answered, 1 when none.\n" +
+         "name after 1 s, then twice as long each time, up to every 60 s.\n"
+         "A failure prints its message and one more line, \"cause: ...\" or \"hint: ...\", on\n"
+         "stderr. " +
          std::string(kStopHelp) +
          " ends after the meter in progress, with the exit code so far.\n" +
          "--config FILE takes the options from a file, one a line: port = \"COM3\",\n"
@@ -42,7 +38,12 @@ std::string Help() {
 #ifndef ZLM_WITH_SYSTEMD
          "\nThis build does not report to systemd (no libsystemd for this platform)." +
 #endif
-         std::string();
+         "\n\n"
+         // The manual page drops this paragraph (man/CMakeLists.txt): its
+         // EXIT STATUS section gives the codes in full.
+         "Exit codes: 0 every reading succeeded (--scan: a meter answered); 1 a reading failed\n"
+         "(--scan: none answered); 2 bad command line; 3 \"Incorrect Adres ZLM\";\n"
+         "4 \"No free COM ports\".";
 }
 
 OutputFormat FormatOf(const std::string& name) {
