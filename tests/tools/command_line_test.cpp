@@ -28,6 +28,10 @@ std::string HelpOf() {
       ->check(CLI::IsMember({"a", "b"}))
       ->capture_default_str()
       ->type_name("MODE");
+  std::string where;
+  app.add_option("--listen", where, "Where")
+      ->check(CLI::NonNegativeNumber)
+      ->type_name("[HOST:]PORT");
   app.add_flag("--flag", flag, "A flag")->excludes(countOption);
   return app.help();
 }
@@ -47,10 +51,18 @@ TEST(CommandLine, OptionsNameTheirValueOnce) {
     bool present;
   };
   const Case cases[] = {
-      {"--count N ", true},  {"--file FILE ", true}, {"--mode MODE (default a)", true},
-      {"INT", false},        {"FILE:FILE", false},   {"FILE:", false},
-      {"{a,b}", false},      {"Excludes", false},    {"Needs", false},
+      {"--count N ", true},
+      {"--file FILE ", true},
+      {"--mode MODE (default a)", true},
+      {"INT", false},
+      {"FILE:FILE", false},
+      {"FILE:", false},
+      {"{a,b}", false},
+      {"Excludes", false},
+      {"Needs", false},
       {"1073741824", false},
+      {"--listen [HOST:]PORT ", true},
+      {"PORT:", false},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(help.find(c.shown) != std::string::npos, c.present) << c.shown << "\n" << help;

@@ -25,8 +25,15 @@ class ToolFormatter final : public CLI::Formatter {
 
   std::string make_option_opts(const CLI::Option* option) const override {
     if (option->get_type_size() == 0) return {};
+    // CLI11 appends each check's description after a colon ("FILE:FILE");
+    // a colon of the value's own name is in brackets ("[HOST:]PORT").
     const std::string type = option->get_type_name();
-    std::string out = " " + type.substr(0, type.find(':'));
+    std::size_t end = 0;
+    for (int depth = 0; end < type.size() && (depth > 0 || type[end] != ':'); ++end) {
+      if (type[end] == '[') ++depth;
+      if (type[end] == ']' && depth > 0) --depth;
+    }
+    std::string out = " " + type.substr(0, end);
     std::string byDefault = option->get_default_str();
     // A list's default comes as "[1]".
     if (byDefault.size() >= 2 && byDefault.front() == '[' && byDefault.back() == ']') {

@@ -259,7 +259,8 @@ void AddModbusOptions(CLI::App& app, ModbusOptions& options) {
   app.add_option("--modbus-tcp", options.listen,
                  "Serve the meters' latest readings to Modbus TCP clients on PORT of 127.0.0.1, "
                  "or of HOST (0.0.0.0 for every address): one unit per meter, unit = address; "
-                 "see the register map in the manual")
+                 "the register map is in the integration guide (integration.md; on Debian in "
+                 "/usr/share/doc/zlm-tools)")
       ->check(CLI::Validator(
           [](const std::string& text) {
             std::string error;

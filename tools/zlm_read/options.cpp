@@ -26,7 +26,7 @@ std::string Help() {
          "A failure prints its message and one more line, \"cause: ...\" or \"hint: ...\", on\n"
          "stderr. " +
          std::string(kStopHelp) +
-         " ends after the meter in progress, with the exit code so far.\n" +
+         "\nends it after the meter in progress, with the exit code so far.\n" +
          "--config FILE takes the options from a file, one a line: port = \"COM3\",\n"
          "address = [1, 3], interval = 10, ha-discovery = true; the command line overrides it." +
 #ifndef ZLM_WITH_MODBUS
@@ -171,7 +171,7 @@ ParsedOptions ParseOptions(int argc, const char* const* argv, std::ostream& out,
          },
          "Serve Prometheus metrics at http://[HOST:]PORT/metrics (HOST 127.0.0.1 unless given; "
          "0.0.0.0 or [::] for every interface)")
-      ->type_name("HOST:PORT|PORT")
+      ->type_name("[HOST:]PORT")
       ->excludes(scanOption);
 #endif
   try {
