@@ -19,6 +19,7 @@
 #include <sstream>
 #include <thread>
 
+#include "sim/ser2net_front.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/simulator_process.h"
 #include "tests/support/subprocess.h"
@@ -31,18 +32,6 @@ using nlohmann::json;
 
 constexpr char kUser[] = "reader";
 constexpr char kPassword[] = "s3cret pass";
-
-int FreeLoopbackPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), size);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
 
 bool Accepting(int port) {
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "sim/ser2net_front.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/simulator_process.h"
 #include "tests/support/subprocess.h"
@@ -27,19 +28,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-// A loopback port nobody listens on now.
-int FreePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), size);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
 
 class ServiceTest : public ::testing::Test {
  protected:
@@ -98,7 +86,7 @@ std::string QueryUntil(int port, const std::string& expression, const std::strin
 // formed.
 TEST_F(ServiceTest, PrometheusScrapesTheReader) {
   StartSimulator({"--address", "1", "--com", "7"});
-  const int metricsPort = FreePort();
+  const int metricsPort = FreeLoopbackPort();
   m_reader = std::make_unique<Subprocess>(
       std::vector<std::string>{ZLM_READ, "--port", "COM7", "--address", "1,5", "--interval", "0.5",
                                "--format", "csv", "--metrics",
@@ -113,7 +101,7 @@ TEST_F(ServiceTest, PrometheusScrapesTheReader) {
                  {});
   EXPECT_EQ(check.exitCode, 0) << check.out << check.err;
 
-  const int prometheusPort = FreePort();
+  const int prometheusPort = FreeLoopbackPort();
   const std::string config = (m_dir / "prometheus.yml").string();
   std::ofstream(config) << "global:\n  scrape_interval: 1s\n  scrape_timeout: 1s\n"
                            "scrape_configs:\n  - job_name: zlm\n    static_configs:\n"
