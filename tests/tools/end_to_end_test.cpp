@@ -12,6 +12,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <sstream>
 #include <thread>
@@ -465,10 +466,35 @@ TEST_F(EndToEndTest, SimulatorLogsItsOwnLateAnswers) {
   ASSERT_EQ(::write(fd, request, 3), 3);
   EXPECT_EQ(answered(), 3u + 8u);
 
+  // Waits, within the limit, until done() holds.
+  const auto until = [](const auto& done) {
+    const auto end = std::chrono::steady_clock::now() + kProcessLimit;
+    while (std::chrono::steady_clock::now() < end) {
+      if (done()) return true;
+      std::this_thread::sleep_for(1ms);
+    }
+    return false;
+  };
+  // The simulator stopped between the second byte (taken: in its log) and
+  // the checksum, and held there for 60 ms: it answers that much late.
+  // Every thread of the simulator in the given state (/proc's letter): all
+  // sleeping means it waits for the line, not between two of its steps.
+  const fs::path tasks = "/proc/" + std::to_string(m_simulator->Pid()) + "/task";
+  const auto allThreads = [&tasks](char state) {
+    std::error_code error;
+    for (const auto& task : fs::directory_iterator(tasks, error)) {
+      std::ifstream in(task.path() / "stat");
+      std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      const std::size_t end = text.rfind(')');
+      if (end == std::string::npos || end + 2 >= text.size() || text[end + 2] != state)
+        return false;
+    }
+    return !error;
+  };
   ASSERT_EQ(::write(fd, request, 2), 2);
-  std::this_thread::sleep_for(20ms);
+  ASSERT_TRUE(until([&] { return HeardBytes(LogPath()).size() == 3u + 2u && allThreads('S'); }));
   m_simulator->Signal(SIGSTOP);
-  std::this_thread::sleep_for(20ms);
+  ASSERT_TRUE(until([&] { return allThreads('T'); }));
   ASSERT_EQ(::write(fd, request + 2, 1), 1);
   std::this_thread::sleep_for(60ms);
   m_simulator->Signal(SIGCONT);
