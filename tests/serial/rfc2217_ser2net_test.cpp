@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <sstream>
 
 #include "meter/exchange_diagnosis.h"
@@ -60,6 +61,21 @@ class Ser2netTest : public ::testing::Test {
     return text.str();
   }
 
+  // One reading cycle of meter 3 through the server, then the simulator
+  // ended (its log complete); nothing when the line did not open.
+  std::optional<CycleResult> ReadMeter3() {
+    Rfc2217SerialPort line;
+    const HANDLE h = OpenLine(line, m_server->Url());
+    if (h == INVALID_HANDLE_VALUE) {
+      ADD_FAILURE() << ExplainCause(line.LastCause(), m_server->Url());
+      return std::nullopt;
+    }
+    CycleResult result = ReadAllParameters(line, h, 3);
+    line.CloseHandle(h);
+    StopSimulator();
+    return result;
+  }
+
   static HANDLE OpenLine(SerialPort& line, const std::string& path) {
     const HANDLE h = line.CreateFile(path);
     if (h != INVALID_HANDLE_VALUE) ApplyBaseline(line, h);
@@ -74,12 +90,9 @@ class Ser2netTest : public ::testing::Test {
 
 TEST_F(Ser2netTest, SevenValuesAndTheNinthBitOfEveryRequestByte) {
   StartMeters(kFixedValues);
-  Rfc2217SerialPort line;
-  const HANDLE h = OpenLine(line, m_server->Url());
-  ASSERT_NE(h, INVALID_HANDLE_VALUE) << ExplainCause(line.LastCause(), m_server->Url());
-  const CycleResult result = ReadAllParameters(line, h, 3);
-  line.CloseHandle(h);
-  StopSimulator();
+  const std::optional<CycleResult> read = ReadMeter3();
+  ASSERT_TRUE(read.has_value());
+  const CycleResult& result = *read;
 
   ASSERT_EQ(result.error, nullptr) << DescribeExchange(result.failedReceived);
   const std::vector<double> expected = {1234.5678, 98765432, 8760.25, 12.5, 208.33333, 17.68, 50};
@@ -115,12 +128,9 @@ TEST_P(Ser2netFaults, SameOutcomeAsOnALocalLine) {
   std::vector<std::string> args = {"--fault", c.fault};
   args.insert(args.end(), kFixedValues.begin(), kFixedValues.end());
   StartMeters(args);
-  Rfc2217SerialPort line;
-  const HANDLE h = OpenLine(line, m_server->Url());
-  ASSERT_NE(h, INVALID_HANDLE_VALUE) << ExplainCause(line.LastCause(), m_server->Url());
-  const CycleResult result = ReadAllParameters(line, h, 3);
-  line.CloseHandle(h);
-  StopSimulator();
+  const std::optional<CycleResult> read = ReadMeter3();
+  ASSERT_TRUE(read.has_value());
+  const CycleResult& result = *read;
 
   EXPECT_STREQ(result.error, c.error) << DescribeExchange(result.failedReceived) << "\n" << Log();
   if (c.error == nullptr) {
