@@ -1,11 +1,11 @@
 #include "meter/bus_scan.h"
 
-std::vector<ScanRow> ScanBus(SerialPort& port, HANDLE h,
-                             const std::function<bool(int32_t)>& before) {
+std::vector<ScanRow> ScanBus(SerialPort& port, HANDLE h, const std::function<bool(int32_t)>& before,
+                             DWORD answerWaitMs) {
   std::vector<ScanRow> rows;
   for (int32_t address = 0; address <= kMaxBusAddress; ++address) {
     if (before && !before(address)) break;
-    const ReceiveResult received = SendRequest(port, h, address, kScanCode);
+    const ReceiveResult received = SendRequest(port, h, address, kScanCode, answerWaitMs);
     const ExchangeResult result = DecodeAnswer(received);
     ScanRow row;
     row.address = address;

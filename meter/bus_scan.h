@@ -27,9 +27,11 @@ struct ScanRow {
 // Asks addresses 0..31 in order on an open port with baseline settings.
 // before(address) runs ahead of each address; false stops the scan there.
 // A request that could not be sent (settings refused, a byte not taken)
-// ends the scan with its row: the line itself is at fault.
+// ends the scan with its row: the line itself is at fault. answerWaitMs as
+// for SendRequest.
 std::vector<ScanRow> ScanBus(SerialPort& port, HANDLE h,
-                             const std::function<bool(int32_t)>& before = {});
+                             const std::function<bool(int32_t)>& before = {},
+                             DWORD answerWaitMs = 0);
 
 // Addresses whose meter answered in full.
 std::vector<int32_t> MetersFound(const std::vector<ScanRow>& rows);

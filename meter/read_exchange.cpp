@@ -27,7 +27,12 @@ const char* WriteByte(SerialPort& port, HANDLE h, BYTE value, DWORD waitMs, cons
 
 }  // namespace
 
-ReceiveResult SendRequest(SerialPort& port, HANDLE h, int32_t address, int32_t code) {
+bool AnswerComplete(const ReceiveResult& received) {
+  return received.count >= static_cast<DWORD>(10 - FindEchoShift(received.block, received.request));
+}
+
+ReceiveResult SendRequest(SerialPort& port, HANDLE h, int32_t address, int32_t code,
+                          DWORD answerWaitMs) {
   ReceiveResult result;
   const MeterRequest request = MakeRequest(address, code);
   result.request = request;
@@ -53,6 +58,14 @@ ReceiveResult SendRequest(SerialPort& port, HANDLE h, int32_t address, int32_t c
 
   port.Sleep(kSettleMs);
   port.ReadFile(h, result.block.data(), kBlockLength, result.count);
+  for (DWORD waited = 0; waited < answerWaitMs && !AnswerComplete(result); waited += kByteMs) {
+    port.Sleep(kByteMs);
+    DWORD more = 0;
+    if (!port.ReadFile(h, result.block.data() + result.count, kBlockLength - result.count, more)) {
+      break;
+    }
+    result.count += more;
+  }
   port.Sleep(kSettleMs);
   return result;
 }
@@ -63,12 +76,12 @@ ExchangeResult DecodeAnswer(const ReceiveResult& received) {
     result.error = received.error;
     return result;
   }
-  const int shift = FindEchoShift(received.block, received.request);
   // The answer's last value byte sits at 9 - shift.
-  if (received.count < static_cast<DWORD>(10 - shift)) {
+  if (!AnswerComplete(received)) {
     result.error = kMsgNoAnswer;
     return result;
   }
+  const int shift = FindEchoShift(received.block, received.request);
   const DecodedResponse decoded = DecodeResponse(received.block, shift);
   result.positionDecoded = true;
   result.position = decoded.position;

@@ -62,7 +62,17 @@ inline constexpr DWORD kExchangeWaitMs =
 // still queued from an earlier exchange is discarded right before the
 // address byte, so a late answer is never taken for this one. Only the
 // written counts decide whether a byte went out.
-ReceiveResult SendRequest(SerialPort& port, HANDLE h, int32_t address, int32_t code);
+//
+// answerWaitMs above 0 lets a line that delivers late finish the answer: when
+// the one read finds it incomplete, the exchange reads again every kByteMs
+// until the answer is whole or it has waited that long in all. The exchange
+// of a meter that answers in time is the same either way.
+ReceiveResult SendRequest(SerialPort& port, HANDLE h, int32_t address, int32_t code,
+                          DWORD answerWaitMs = 0);
+
+// Whether the block holds the whole answer behind the echo: as many bytes as
+// DecodeAnswer needs at the echo position found.
+bool AnswerComplete(const ReceiveResult& received);
 
 // error is nullptr on success, with position and value set. A position above
 // 8 fails but is still reported (positionDecoded). A block too short to hold

@@ -13,11 +13,11 @@ std::optional<std::size_t> RowOf(int32_t code) {
   return std::nullopt;
 }
 
-CycleResult ReadAllParameters(SerialPort& port, HANDLE h, int32_t address) {
+CycleResult ReadAllParameters(SerialPort& port, HANDLE h, int32_t address, DWORD answerWaitMs) {
   CycleResult result;
   for (const ParameterInfo& parameter : kParameters) {
     const auto start = std::chrono::steady_clock::now();
-    const ReceiveResult received = SendRequest(port, h, address, parameter.code);
+    const ReceiveResult received = SendRequest(port, h, address, parameter.code, answerWaitMs);
     result.exchangeSeconds.push_back(
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     const ExchangeResult exchange = DecodeAnswer(received);

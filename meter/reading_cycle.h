@@ -70,5 +70,5 @@ struct CycleResult {
 // One cycle without a window: every parameter in order with the exchange,
 // each scaled, stopping at the first failure, which the result alone
 // reports. The port is open with baseline settings and the address passes
-// IsValidMeterAddress.
-CycleResult ReadAllParameters(SerialPort& port, HANDLE h, int32_t address);
+// IsValidMeterAddress. answerWaitMs as for SendRequest.
+CycleResult ReadAllParameters(SerialPort& port, HANDLE h, int32_t address, DWORD answerWaitMs = 0);

@@ -43,6 +43,43 @@ TEST(ExchangeWaits, ASuccessfulExchangeWaitsExactlyThePublishedSequence) {
   EXPECT_EQ(kExchangeWaitMs, 62u);
 }
 
+// A longer answer wait reads again every millisecond until the answer is
+// whole, and only then: a meter that answers in time sees the same exchange.
+TEST(ExchangeWaits, AnswerWaitReadsOnUntilTheAnswerIsWholeOrTheWaitIsOver) {
+  const struct {
+    const char* name;
+    BusFaults faults;
+    DWORD answerWaitMs;
+    bool answered;
+    std::size_t extraWaits;  // 1 ms waits after the first read
+  } kCases[] = {
+      {"in time, no wait", {}, 0, true, 0},
+      {"in time, long wait", {}, 1000, true, 0},
+      {"30 ms late, no wait", {.late = true}, 0, false, 0},
+      {"30 ms late, long wait", {.late = true}, 1000, true, 10},
+      {"30 ms late, wait too short", {.late = true}, 5, false, 5},
+      {"silent, long wait", {.silent = true}, 40, false, 40},
+      {"half an answer", {.answerCut = 6}, 40, false, 40},
+  };
+  for (const auto& c : kCases) {
+    WaitRecordingPort line;
+    line.AddPort(1);
+    line.AttachMeter(1, 4).SetValue(1, 1234, 4);
+    line.SetFaults(1, {.bus = c.faults});
+    const HANDLE h = line.CreateFile(ComDevicePath(1));
+    const ExchangeResult result = DecodeAnswer(SendRequest(line, h, 4, 1, c.answerWaitMs));
+    EXPECT_EQ(result.error == nullptr, c.answered) << c.name;
+    if (c.answered) {
+      EXPECT_EQ(result.value, 1234) << c.name;
+    }
+
+    std::vector<DWORD> expected(kExchangeWaitsMs.begin(), kExchangeWaitsMs.end() - 1);
+    expected.insert(expected.end(), c.extraWaits, kByteMs);
+    expected.push_back(kExchangeWaitsMs.back());
+    EXPECT_EQ(line.waits, expected) << c.name;
+  }
+}
+
 TEST_F(ReadExchangeTest, RequestBytesNinthBitsWaitsAndValue) {
   const struct {
     int32_t meterAddress, address;

@@ -85,7 +85,7 @@ int main(int argc, char** argv) {
   }
 
   if (options.scan) {
-    return RunScan(line, keeper.Handle(), options.port, options.format,
+    return RunScan(line, keeper.Handle(), options.port, options.format, options.answerWaitMs,
                    [&stop] { return stop.WaitUntil(std::chrono::steady_clock::now()); });
   }
 
@@ -134,7 +134,7 @@ int main(int argc, char** argv) {
   sinks.push_back(std::move(notifier));
 #endif
   int exitCode = RunReadLoop(keeper, options.port, options.addresses, options.schedule,
-                             options.slowAfter, sinks, loopStop);
+                             options.slowAfter, options.answerWaitMs, sinks, loopStop);
   // The broker hears "offline" after the last reading. A reading that did
   // not reach it fails a run of a given length.
   for (const auto& sink : sinks) {

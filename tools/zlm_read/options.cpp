@@ -137,6 +137,14 @@ ParsedOptions ParseOptions(int argc, const char* const* argv, std::ostream& out,
       ->check(CLI::Range(0, 1000))
       ->capture_default_str()
       ->type_name("K");
+  app.add_option("--answer-wait", options.answerWaitMs,
+                 "Wait up to MS milliseconds more for an answer the line delivers late (a USB "
+                 "adapter's latency timer, a radio or network link, a busy machine); 0 reads "
+                 "once, 20 ms after the request, as the window does (default: ZLM_ANSWER_WAIT, "
+                 "if set, else 0)")
+      ->envname("ZLM_ANSWER_WAIT")
+      ->check(CLI::Range(0, 60000))
+      ->type_name("MS");
   CLI::Option* formatOption =
       app.add_option("--format", format,
                      "Output: table, csv (with a header line), json (one line per reading) or "

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "serial/serial_port.h"
 #include "tools/zlm_read/reading_output.h"
 #include "tools/zlm_read/schedule.h"
 #ifdef ZLM_WITH_MQTT
@@ -29,8 +30,9 @@ struct ReadOptions {
   OutputFormat format = OutputFormat::kTable;
   bool formatGiven = false;  // --format on the command line
   bool scan = false;
-  std::string tracePath;  // as given; empty when not
-  int slowAfter = 3;      // failures in a row before a meter is asked less often; 0: never
+  std::string tracePath;   // as given; empty when not
+  int slowAfter = 3;       // failures in a row before a meter is asked less often; 0: never
+  DWORD answerWaitMs = 0;  // beyond the exchange's fixed waits, for a line that delivers late
 #ifdef ZLM_WITH_MQTT
   MqttOptions mqtt;
 #endif

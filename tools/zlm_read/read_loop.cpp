@@ -22,7 +22,7 @@ void Note(const std::string& text) {
 }  // namespace
 
 int RunReadLoop(LineKeeper& keeper, const std::string& port, const std::vector<int>& addresses,
-                const Schedule& schedule, int slowAfter,
+                const Schedule& schedule, int slowAfter, DWORD answerWaitMs,
                 const std::vector<std::unique_ptr<ReadingSink>>& sinks, const LoopStop& stop) {
   using Clock = std::chrono::steady_clock;
   SerialPort& line = keeper.Line();
@@ -66,7 +66,7 @@ int RunReadLoop(LineKeeper& keeper, const std::string& port, const std::vector<i
         const auto time = std::chrono::system_clock::now();
         const HANDLE h = keeper.Handle();
         const auto began = Clock::now();
-        CycleResult result = ReadAllParameters(line, h, address);
+        CycleResult result = ReadAllParameters(line, h, address, answerWaitMs);
         CycleTiming timing{std::chrono::duration<double>(Clock::now() - began).count(),
                            std::move(result.exchangeSeconds)};
         if (!result.error) {

@@ -25,8 +25,8 @@ struct LoopStop {
 // again; meanwhile every meter's cycle fails with the line down. A cycle
 // whose start has passed is skipped. A stop request is taken before a cycle
 // and between meters; the meter in progress is finished. port names the
-// line as the user wrote it. Returns kExitOk, or kExitReadFailed when any
-// reading failed.
+// line as the user wrote it; answerWaitMs as for SendRequest. Returns
+// kExitOk, or kExitReadFailed when any reading failed.
 int RunReadLoop(LineKeeper& keeper, const std::string& port, const std::vector<int>& addresses,
-                const Schedule& schedule, int slowAfter,
+                const Schedule& schedule, int slowAfter, DWORD answerWaitMs,
                 const std::vector<std::unique_ptr<ReadingSink>>& sinks, const LoopStop& stop);

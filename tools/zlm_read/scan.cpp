@@ -10,16 +10,19 @@ void PrintExplanation(const std::string& line) {
 }
 
 int RunScan(SerialPort& line, HANDLE h, const std::string& portName, OutputFormat format,
-            const std::function<bool()>& stop) {
+            DWORD answerWaitMs, const std::function<bool()>& stop) {
   const bool progress = StderrIsTerminal();
   int shown = 0;  // length of the progress text on the terminal
-  const std::vector<ScanRow> rows = ScanBus(line, h, [&](int32_t address) {
-    if (progress) {
-      shown = std::fprintf(stderr, "\rscanning %s: address %d of 0..%d", portName.c_str(), address,
-                           kMaxBusAddress);
-    }
-    return !stop();
-  });
+  const std::vector<ScanRow> rows = ScanBus(
+      line, h,
+      [&](int32_t address) {
+        if (progress) {
+          shown = std::fprintf(stderr, "\rscanning %s: address %d of 0..%d", portName.c_str(),
+                               address, kMaxBusAddress);
+        }
+        return !stop();
+      },
+      answerWaitMs);
   if (progress) std::fprintf(stderr, "\r%*s\r", shown, "");
 
   if (!rows.empty() && !rows.back().sent) {

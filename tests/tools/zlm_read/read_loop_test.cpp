@@ -66,7 +66,7 @@ TEST(ReadLoop, MetersInTurnOnTheScheduleUntilStopped) {
                         },
                         stopped};
     const int exitCode = RunReadLoop(keeper, "COM1", c.addresses,
-                                     {milliseconds(250), false, c.cycles}, 3, sinks, stop);
+                                     {milliseconds(250), false, c.cycles}, 3, 0, sinks, stop);
     EXPECT_EQ(heard, c.heard);
     EXPECT_EQ(exitCode, c.exitCode);
     // Each cycle is waited for on the fixed grid.
