@@ -180,11 +180,15 @@ TEST_F(ModbusTest, SilentMeterShowsStatusAndGrowingAge) {
       MapWhen(7, [](const nlohmann::json& m) { return m["status"] == 2 && m["age"] >= 1; });
   EXPECT_EQ(failing["cause"], 4);  // echoed, but no meter answered
   EXPECT_EQ(failing["digits"][0], kExpected[0].digits);
+  // Later: older, and failed again (MapWhen gives up after its limit).
   const int age = failing["age"];
-  const nlohmann::json later =
-      MapWhen(7, [age](const nlohmann::json& m) { return m["age"] > age; });
+  const int failed = failing["failed"];
+  const nlohmann::json later = MapWhen(7, [age, failed](const nlohmann::json& m) {
+    return m["age"] > age && m["failed"] > failed;
+  });
+  EXPECT_GT(later["age"], age);
+  EXPECT_GT(later["failed"], failed);
   EXPECT_EQ(later["status"], 2);
-  EXPECT_GT(later["failed"], failing["failed"]);
   const nlohmann::json other = MapWhen(3, [](const nlohmann::json& m) { return m["good"] > 1; });
   EXPECT_EQ(other["status"], 0);
   EXPECT_LE(other["age"], 2);
