@@ -142,6 +142,8 @@ bool Rfc2217SerialPort::Open(Connection& c) {
   }
   c.session = {};
   c.purgeConfirmed = true;
+  c.purgeSeenConfirmed = false;
+  c.settingsAwaited = false;
   c.received.clear();
   c.settings.reset();
   const Clock::time_point deadline = DeadlineAfter(timing.negotiateMs);
@@ -243,36 +245,45 @@ bool Rfc2217SerialPort::SetCommState(HANDLE h, const DCB& dcb) {
     Fail(c, CauseKind::kSettingsNotKept, "settings the protocol cannot carry");
     return false;
   }
-  // A connection lost earlier is made again here, where the whole settings
+  // A connection that ended meanwhile fails here, where a reader learns of
+  // it first; one lost earlier is made again here, where the whole settings
   // follow at once.
+  if (c->tcp && !Pump(*c, 0)) return false;
   if (!c->tcp && !Open(*c)) return false;
+  if (c->settingsAwaited && !AwaitSettings(*c)) return false;
 
   std::vector<std::uint8_t> out;
   c->session.RequestSettings(want, out);
   if (!out.empty() && !Send(*c, out, m_timing.confirmMs)) return false;
+  c->settings = dcb;
+  c->settingsAwaited = c->session.SettingsConfirmation() != Confirmation::kConfirmed;
+  return true;
+}
+
+bool Rfc2217SerialPort::AwaitSettings(Connection& c) {
+  c.settingsAwaited = false;
   const Clock::time_point deadline = DeadlineAfter(m_timing.confirmMs);
-  while (c->session.SettingsConfirmation() == Confirmation::kWaiting) {
+  while (c.session.SettingsConfirmation() == Confirmation::kWaiting) {
     const int left = MillisecondsUntil(deadline);
     if (left == 0) {
-      const bool parity = c->session.Awaiting(rfc2217::kSetParity);
-      Fail(c, parity ? CauseKind::kParityNotConfirmed : CauseKind::kSettingsNotKept,
+      const bool parity = c.session.Awaiting(rfc2217::kSetParity);
+      Fail(&c, parity ? CauseKind::kParityNotConfirmed : CauseKind::kSettingsNotKept,
            std::string(parity ? "parity" : "a setting") + " not confirmed within " +
                std::to_string(m_timing.confirmMs) + " ms");
-      c->session.ForgetSettings();
-      c->settings.reset();
+      c.session.ForgetSettings();
+      c.settings.reset();
       return false;
     }
-    if (!Pump(*c, left)) return false;
+    if (!Pump(c, left)) return false;
   }
-  if (c->session.SettingsConfirmation() == Confirmation::kDiffers) {
-    const bool parity = c->session.MismatchCommand() == rfc2217::kSetParity;
-    Fail(c, parity ? CauseKind::kParityNotConfirmed : CauseKind::kSettingsNotKept,
-         c->session.Mismatch());
-    c->session.ForgetSettings();
-    c->settings.reset();
+  if (c.session.SettingsConfirmation() == Confirmation::kDiffers) {
+    const bool parity = c.session.MismatchCommand() == rfc2217::kSetParity;
+    Fail(&c, parity ? CauseKind::kParityNotConfirmed : CauseKind::kSettingsNotKept,
+         c.session.Mismatch());
+    c.session.ForgetSettings();
+    c.settings.reset();
     return false;
   }
-  c->settings = dcb;
   return true;
 }
 
@@ -291,6 +302,7 @@ bool Rfc2217SerialPort::WriteFile(HANDLE h, const BYTE* data, DWORD length, DWOR
     Fail(c, CauseKind::kConnectionLost, "not connected");
     return false;
   }
+  if (c->settingsAwaited && !AwaitSettings(*c)) return false;
   std::vector<std::uint8_t> out;
   Rfc2217Session::EncodeData(data, length, out);
   const std::uint64_t totalMs = WriteTotalMs(c->timeouts, length);
@@ -336,8 +348,9 @@ bool Rfc2217SerialPort::ReadFile(HANDLE h, BYTE* buffer, DWORD length, DWORD& re
 }
 
 // Bytes the server read from its line before the purge may still be on the
-// way; they precede its confirmation in the stream, so the purge ends there.
-// A server that does not confirm purges is waited for once per connection.
+// way; they precede its confirmation in the stream, which drops them when it
+// comes. Whether the server confirms purges at all is learnt from the first
+// of a connection; one that does not is waited for once.
 bool Rfc2217SerialPort::PurgeComm(HANDLE h) {
   Connection* c = Find(h);
   if (c == nullptr) return false;
@@ -350,7 +363,7 @@ bool Rfc2217SerialPort::PurgeComm(HANDLE h) {
   c->session.RequestPurge(out);
   if (!Send(*c, out, m_timing.confirmMs)) return false;
   const Clock::time_point deadline = DeadlineAfter(m_timing.confirmMs);
-  while (c->purgeConfirmed && c->session.PurgeAwaited()) {
+  while (c->purgeConfirmed && !c->purgeSeenConfirmed && c->session.PurgeAwaited()) {
     const int left = MillisecondsUntil(deadline);
     if (left == 0) {
       c->purgeConfirmed = false;
@@ -358,6 +371,7 @@ bool Rfc2217SerialPort::PurgeComm(HANDLE h) {
     }
     if (!Pump(*c, left)) return false;
   }
+  if (!c->session.PurgeAwaited()) c->purgeSeenConfirmed = true;
   c->received.clear();
   return true;
 }

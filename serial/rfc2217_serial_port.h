@@ -33,23 +33,28 @@ inline constexpr Rfc2217Timing kScanTiming{.connectMs = 1000, .negotiateMs = 100
 //
 // SetCommState sends only what changed since the settings last confirmed
 // (baud rate, data size, parity with mark and space, stop size; DTR and RTS)
-// and returns once the server confirmed each value, so the next byte goes out
-// under the new settings as on a local line. DTR and RTS changes are sent
+// and returns; the server's confirmation of each value is awaited before
+// the next byte goes out (or the next change), so that byte goes out under
+// the new settings as on a local line, while the confirmation's round trip
+// passes within the wait that follows a change. DTR and RTS changes are sent
 // but not awaited: servers on lines without modem lines never answer them.
-// A change not confirmed in time, or confirmed with another value, fails with
-// its cause, and the next change asks for everything again.
+// A change not confirmed in time, or confirmed with another value, fails the
+// call that awaited it with its cause (LastCause), and the next change asks
+// for everything again.
 //
 // Data goes out at once with 0xFF doubled; ReadFile follows the timeout set
 // as a local line does and never waits with kPortTimeouts. PurgeComm drops
-// what has arrived and asks the server to drop what it holds, and returns
-// once the server confirmed it (bounded), with everything read before the
-// purge dropped, so a late answer is not taken for the next one.
+// what has arrived and asks the server to drop what it holds; what the server
+// read before the purge precedes its confirmation in the stream and is
+// dropped when that comes, so a late answer is not taken for the next one.
+// Only the first purge of a connection waits for the confirmation (bounded),
+// to learn whether the server gives one.
 //
 // A connection that broke fails the call that noticed it and every call
-// after it (LastCause: connection lost, also after a write, read or purge); the next SetCommState connects and negotiates again and applies the
-// whole settings, so a reader that goes on reading recovers once the server
-// is back. Its handles are negative numbers below INVALID_HANDLE_VALUE, which
-// no device line hands out, never reused within the object. Not thread-safe.
+// after it (LastCause: connection lost, also after a write, read or purge); the next SetCommState
+// connects and negotiates again and applies the whole settings, so a reader that goes on reading
+// recovers once the server is back. Its handles are negative numbers below INVALID_HANDLE_VALUE,
+// which no device line hands out, never reused within the object. Not thread-safe.
 class Rfc2217SerialPort : public SerialPort {
  public:
   explicit Rfc2217SerialPort(Rfc2217Timing timing = {});
@@ -81,8 +86,10 @@ class Rfc2217SerialPort : public SerialPort {
     Rfc2217Session session;
     std::deque<BYTE> received;  // data bytes not yet read
     COMMTIMEOUTS timeouts;
-    std::optional<DCB> settings;  // last confirmed
-    bool purgeConfirmed = true;   // the server has not yet failed to confirm a purge
+    std::optional<DCB> settings;      // last asked for
+    bool settingsAwaited = false;     // their confirmation is still to come
+    bool purgeConfirmed = true;       // the server has not yet failed to confirm a purge
+    bool purgeSeenConfirmed = false;  // a purge of this connection was confirmed
   };
 
   Connection* Find(HANDLE h);
@@ -91,6 +98,9 @@ class Rfc2217SerialPort : public SerialPort {
   // Takes what the server sent (waiting up to waitMs for the first bytes),
   // answers its negotiation; false with m_cause set when the connection ended.
   bool Pump(Connection& c, int waitMs);
+  // Waits (bounded) for the confirmation of the settings last sent; false
+  // with m_cause set when it did not come or differs.
+  bool AwaitSettings(Connection& c);
   bool Send(Connection& c, const std::vector<std::uint8_t>& bytes, int timeoutMs);
   void Lost(Connection& c, const std::string& text);
   void Fail(Connection* c, CauseKind kind, const std::string& text);

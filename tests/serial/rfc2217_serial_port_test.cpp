@@ -65,6 +65,11 @@ class PlayedServer {
     std::lock_guard lock(m_mutex);
     return m_heard;
   }
+  // Everything heard on the connection, once the client has closed it.
+  std::vector<std::string> HeardToTheEnd() {
+    if (m_thread.joinable()) m_thread.join();
+    return m_heard;
+  }
 
  private:
   void Log(std::string event) {
@@ -276,15 +281,28 @@ const std::vector<SettingsCase> kSettingsCases = {
      CauseKind::kParityNotConfirmed},
 };
 
+// The change is sent at once; the byte after it waits for the confirmation
+// and is not sent without it, and so is the next change.
 TEST(Rfc2217SerialPort, ParityChangeMustBeConfirmed) {
   for (const SettingsCase& c : kSettingsCases) {
-    PlayedServer server(c.behaviour);
-    Rfc2217SerialPort line(kShortWaits);
-    const HANDLE h = line.CreateFile(server.Url());
-    ASSERT_NE(h, INVALID_HANDLE_VALUE) << c.name << ": " << line.LastCause().detail;
-    EXPECT_EQ(line.SetCommState(h, Mode(MARKPARITY)), c.cause == CauseKind::kNone) << c.name;
-    EXPECT_EQ(line.LastCause().kind, c.cause) << c.name << ": " << line.LastCause().detail;
-    line.CloseHandle(h);
+    for (const bool nextIsAByte : {true, false}) {
+      SCOPED_TRACE(std::string(c.name) + (nextIsAByte ? ", then a byte" : ", then a change"));
+      PlayedServer server(c.behaviour);
+      Rfc2217SerialPort line(kShortWaits);
+      const HANDLE h = line.CreateFile(server.Url());
+      ASSERT_NE(h, INVALID_HANDLE_VALUE) << line.LastCause().detail;
+      EXPECT_TRUE(line.SetCommState(h, Mode(MARKPARITY)));
+      const BYTE address = 0x83;
+      DWORD written = 0;
+      const bool next = nextIsAByte ? line.WriteFile(h, &address, 1, written)
+                                    : line.SetCommState(h, Mode(SPACEPARITY));
+      EXPECT_EQ(next, c.cause == CauseKind::kNone);
+      EXPECT_EQ(written, nextIsAByte && c.cause == CauseKind::kNone ? 1u : 0u);
+      EXPECT_EQ(line.LastCause().kind, c.cause) << line.LastCause().detail;
+      line.CloseHandle(h);
+      const std::vector<std::string> heard = server.HeardToTheEnd();
+      EXPECT_EQ(std::count(heard.begin(), heard.end(), "data 131"), written);
+    }
   }
 }
 
